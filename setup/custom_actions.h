@@ -1,0 +1,40 @@
+// The installer custom actions exported by the DLL, their common frame and the helpers they share.
+#pragma once
+
+#include "diag/status.h"
+
+extern "C" {
+// Ordinal 1. Returns 0 when no product port is open (or the driver is absent), -2 when the user cancels.
+UINT WINAPI CheckForOpenPorts(MSIHANDLE install);
+}
+
+// Enables or disables one privilege of the process token. Returns 0, ERROR_NO_SUCH_PRIVILEGE for an
+// unknown name, ERROR_NOT_ALL_ASSIGNED when the token does not hold it, or the failing call's error.
+// previous, when given, receives whether the privilege was enabled before (false when the call failed
+// before the token was adjusted).
+DWORD SetPrivilege(const WCHAR* name, BOOL enable, BOOL* previous);
+
+// The three privileges the changing actions hold for their duration, enabled in order and put back in
+// reverse order to the state each had before.
+struct SetupPrivileges {
+    BOOL wasEnabled[3];
+};
+void EnableSetupPrivileges(SetupPrivileges* saved);
+void RestoreSetupPrivileges(const SetupPrivileges* saved);
+
+// Reads the installer property "CustomActionData" into buffer (capacity characters), falling back to the
+// recorded installation folder in the product settings key. Returns a Windows error code; on 0 the buffer
+// holds the value, terminated.
+DWORD GetCustomActionData(MSIHANDLE install, WCHAR* buffer, DWORD capacity);
+
+// The common frame of the exports: privileges (when asked for), the catch-all guard, and the
+// unknown-exception box. The body sets `result`; it may move `exceptionResult` along as it goes, which
+// is what the action returns when an exception ends it.
+struct CustomAction {
+    MSIHANDLE install;
+    bool holdsPrivileges;
+    void (*body)(CustomAction* action);
+    UINT result;
+    UINT exceptionResult;
+};
+UINT RunCustomAction(CustomAction* action);
