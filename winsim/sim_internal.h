@@ -26,11 +26,12 @@ template <class T>
 Arg A(const char* name, T value) {
     Arg arg;
     arg.name = name;
-    if constexpr (std::is_same_v<T, const WCHAR*> || std::is_same_v<T, WCHAR*>) {
+    // Only const text is read as text: a writable buffer is an output and may hold anything yet.
+    if constexpr (std::is_same_v<T, const WCHAR*>) {
         arg.isText = true;
         arg.isNull = value == nullptr;
         arg.text = value ? U8(value) : std::string();
-    } else if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
+    } else if constexpr (std::is_same_v<T, const char*>) {
         arg.isText = true;
         arg.isNull = value == nullptr;
         arg.text = value ? std::string(value) : std::string();
