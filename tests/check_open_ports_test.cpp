@@ -104,4 +104,21 @@ TEST_F(CheckForOpenPortsFrame, ExceptionShowsTheUnknownExceptionBoxAndLetsTheIns
     EXPECT_EQ(sim::MessageBoxes()[0].text, "An Unknown Exception Occurred.");
 }
 
+TEST_F(CheckForOpenPortsFrame, EveryFailingCallEndsInAClearResultWithNothingLeaked) {
+    for (unsigned n = 1;; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        sim::Reset();
+        sim::DriverLoad("4.302.7.15");
+        sim::DriverSetPort(2, sim::DriverPort{{}, 1, 0, 0});
+        sim::ScriptMessageBox(IDRETRY, kOpenPortsText, [] { sim::DriverFindPort(2)->portOpen = 0; });
+        sim::FailCall("*", n, ERROR_ACCESS_DENIED);
+        UINT result = CheckForOpenPorts(sim::InstallHandle());
+        // A failed open reads as no driver, a failed request as a closed port, a failed box as Cancel.
+        EXPECT_TRUE(result == 0 || result == static_cast<UINT>(-2)) << result;
+        EXPECT_EQ(sim::LeakReport(), "");
+        EXPECT_TRUE(sim::Violations().empty());
+        if (sim::FaultsInjected() == 0) break;
+    }
+}
+
 }  // namespace

@@ -141,4 +141,20 @@ TEST_F(Strictness, TokenReportsOnlyPrivilegesWhoseStateChanged) {
     EXPECT_TRUE(CloseHandle(token));
 }
 
+TEST_F(Strictness, ProgressMessagesAreRecordedAndAnsweredFromTheScript) {
+    sim::ScriptInstallerAnswer(2, IDCANCEL);
+    MSIHANDLE record = MsiCreateRecord(2);
+    ASSERT_NE(record, 0u);
+    EXPECT_EQ(MsiRecordSetInteger(record, 1, 3), ERROR_SUCCESS);
+    EXPECT_EQ(MsiRecordSetInteger(record, 2, 20000), ERROR_SUCCESS);
+    EXPECT_EQ(MsiRecordSetInteger(record, 3, 1), ERROR_INVALID_PARAMETER) << "a two-field record";
+    EXPECT_EQ(MsiProcessMessage(sim::InstallHandle(), INSTALLMESSAGE_PROGRESS, record), IDOK);
+    EXPECT_EQ(MsiProcessMessage(sim::InstallHandle(), INSTALLMESSAGE_PROGRESS, record), IDCANCEL);
+    EXPECT_EQ(sim::OpenHandleCount(sim::HandleKind::InstallerRecord), 1u);
+    EXPECT_EQ(MsiCloseHandle(record), ERROR_SUCCESS);
+    ASSERT_EQ(sim::InstallerMessages().size(), 2u);
+    EXPECT_EQ(sim::InstallerMessages()[0].type, INSTALLMESSAGE_PROGRESS);
+    EXPECT_EQ(sim::InstallerMessages()[0].fields, (std::vector<int>{0, 3, 20000}));
+}
+
 }  // namespace
