@@ -26,6 +26,7 @@ TEST_F(Registry, QueryFollowsTheDocumentedSizeRules) {
     size = sizeof small;
     EXPECT_EQ(RegQueryValueExW(key, u"Raw", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 4u) << "the size the data needs";
+    EXPECT_EQ(small[0], 0xCD) << "a short buffer's contents are undefined, and scribbled on";
     BYTE data[8] = {9, 9, 9, 9, 9, 9, 9, 9};
     size = sizeof data;
     EXPECT_EQ(RegQueryValueExW(key, u"Raw", nullptr, nullptr, data, &size), ERROR_SUCCESS);

@@ -144,6 +144,8 @@ LONG CopyData(const Value& value, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
         return ERROR_SUCCESS;
     }
     if (*dataSize < size) {
+        // The documented contents of a short buffer are undefined: scribble, so that nobody relies on them.
+        std::memset(data, 0xCD, *dataSize);
         *dataSize = size;
         return ERROR_MORE_DATA;
     }
