@@ -116,6 +116,14 @@ LONG Resolve(HKEY handle, KeyPtr* key, REGSAM* access) {
     return ERROR_SUCCESS;
 }
 
+// Resolves the handle and checks that it was opened with the rights the call needs.
+LONG ResolveWith(HKEY handle, REGSAM needed, KeyPtr* key) {
+    REGSAM access;
+    LONG status = Resolve(handle, key, &access);
+    if (status) return status;
+    return (access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 LONG Walk(KeyPtr key, std::u16string_view path, KeyPtr* found) {
     std::vector<std::u16string> parts;
     if (!SplitPath(path, &parts)) return ERROR_INVALID_PARAMETER;
@@ -392,10 +400,8 @@ LONG WINAPI RegQueryValueExW(HKEY handle, LPCWSTR valueName, LPDWORD reserved, L
     if (reserved) return ERROR_INVALID_PARAMETER;
     Guard guard(Lock());
     KeyPtr key;
-    REGSAM access;
-    LONG status = Resolve(handle, &key, &access);
+    LONG status = ResolveWith(handle, KEY_QUERY_VALUE, &key);
     if (status) return status;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Value* value = FindValue(key, valueName ? std::u16string_view(valueName) : std::u16string_view());
     if (!value) return ERROR_FILE_NOT_FOUND;
     return CopyData(*value, type, data, dataSize);
@@ -409,10 +415,8 @@ LONG WINAPI RegSetValueExW(HKEY handle, LPCWSTR valueName, DWORD reserved, DWORD
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
     Guard guard(Lock());
     KeyPtr key;
-    REGSAM access;
-    LONG status = Resolve(handle, &key, &access);
+    LONG status = ResolveWith(handle, KEY_SET_VALUE, &key);
     if (status) return status;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::u16string name = valueName ? std::u16string(valueName) : std::u16string();
     if (name.size() > 16383) return ERROR_INVALID_PARAMETER;
     std::vector<uint8_t> bytes(data, data + dataSize);
@@ -430,10 +434,8 @@ LONG WINAPI RegDeleteValueW(HKEY handle, LPCWSTR valueName) {
     if (outcome) return static_cast<LONG>(outcome.code);
     Guard guard(Lock());
     KeyPtr key;
-    REGSAM access;
-    LONG status = Resolve(handle, &key, &access);
+    LONG status = ResolveWith(handle, KEY_SET_VALUE, &key);
     if (status) return status;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::u16string name = valueName ? std::u16string(valueName) : std::u16string();
     auto it = std::find_if(key->values.begin(), key->values.end(), [&](const Value& v) { return SameName(v.name, name); });
     if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -468,10 +470,8 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
     if (!name || !nameLength || reserved) return ERROR_INVALID_PARAMETER;
     Guard guard(Lock());
     KeyPtr key;
-    REGSAM access;
-    LONG status = Resolve(handle, &key, &access);
+    LONG status = ResolveWith(handle, KEY_ENUMERATE_SUB_KEYS, &key);
     if (status) return status;
-    if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (index >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     const std::u16string& found = key->subkeys[index]->name;
     if (*nameLength <= found.size()) return ERROR_MORE_DATA;
@@ -492,10 +492,8 @@ LONG WINAPI RegEnumValueW(HKEY handle, DWORD index, LPWSTR valueName, LPDWORD va
     if (!valueName || !valueNameLength || reserved) return ERROR_INVALID_PARAMETER;
     Guard guard(Lock());
     KeyPtr key;
-    REGSAM access;
-    LONG status = Resolve(handle, &key, &access);
+    LONG status = ResolveWith(handle, KEY_QUERY_VALUE, &key);
     if (status) return status;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& value = key->values[index];
     if (*valueNameLength <= value.name.size()) return ERROR_MORE_DATA;
