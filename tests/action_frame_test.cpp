@@ -25,9 +25,13 @@ TEST_F(Privileges, SetPrivilegeReportsAndRemembers) {
         {"SeTcbPrivilege", false, false, TRUE, ERROR_NOT_ALL_ASSIGNED, FALSE, false},
         {"SeNoSuchPrivilege", false, false, TRUE, ERROR_NO_SUCH_PRIVILEGE, FALSE, false},
     };
+    // The earlier state may list only changed privileges, or every one asked about: both must read right.
+    for (bool listsUnchanged : {false, true})
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + (c.enable ? " enable" : " disable") + (c.enabledBefore ? " from on" : ""));
+        SCOPED_TRACE(std::string(c.name) + (c.enable ? " enable" : " disable") + (c.enabledBefore ? " from on" : "") +
+                     (listsUnchanged ? ", unchanged privileges listed" : ""));
         sim::Reset();
+        sim::SetPreviousStateListsUnchanged(listsUnchanged);
         sim::SetPrivilegeState(c.name, c.held, c.enabledBefore);
         BOOL previous = 7;
         EXPECT_EQ(SetPrivilege(sim::U16(c.name).c_str(), c.enable, &previous), c.result);

@@ -33,6 +33,8 @@ TEST_F(Registry, QueryFollowsTheDocumentedSizeRules) {
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(data[4], 9) << "no terminator is added";
     EXPECT_EQ(RegQueryValueExW(key, u"Missing", nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND);
+    HKEY other = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"\\A", 0, KEY_READ, &other), ERROR_BAD_PATHNAME);
     EXPECT_EQ(RegSetValueExW(key, u"New", 0, REG_DWORD, data, 4), ERROR_ACCESS_DENIED) << "opened for reading";
     RegCloseKey(key);
 }

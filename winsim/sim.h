@@ -124,6 +124,9 @@ struct PrivilegeState {
 };
 void SetPrivilegeState(std::string_view name, bool held, bool enabled);
 PrivilegeState GetPrivilegeState(std::string_view name);
+// Windows lists in AdjustTokenPrivileges' previous state only the privileges whose state changes; some
+// implementations list every privilege asked about. Code must work with both.
+void SetPreviousStateListsUnchanged(bool listsUnchanged);
 
 // ---- The user: message boxes -------------------------------------------------------------------------
 struct MessageBoxRecord {

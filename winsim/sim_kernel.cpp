@@ -29,6 +29,7 @@ constexpr KnownPrivilege kKnownPrivileges[] = {
 struct TokenState {
     // Indexed like kKnownPrivileges.
     PrivilegeState privileges[std::size(kKnownPrivileges)];
+    bool previousListsUnchanged = false;
 };
 TokenState& Token() {
     static TokenState token;
@@ -46,7 +47,7 @@ int PrivilegeIndex(std::string_view name) {
     return -1;
 }
 
-int PrivilegeIndexByLuid(const LUID& luid) {
+int PrivilegeIndex(const LUID& luid) {
     if (luid.HighPart != 0) return -1;
     for (size_t i = 0; i < std::size(kKnownPrivileges); ++i)
         if (kKnownPrivileges[i].luid == luid.LowPart) return static_cast<int>(i);
@@ -88,6 +89,7 @@ DriverModel& Model() {
 
 void ResetKernel() {
     TokenState& token = Token();
+    token.previousListsUnchanged = false;
     for (auto& p : token.privileges) p = PrivilegeState{};
     // An elevated administrator's token, as the installer's custom-action server runs with.
     for (const char* held : {"SeSecurityPrivilege", "SeTakeOwnershipPrivilege", "SeLoadDriverPrivilege",
@@ -200,6 +202,11 @@ void SetPrivilegeState(std::string_view name, bool held, bool enabled) {
     if (i >= 0) Token().privileges[i] = PrivilegeState{held, held && enabled};
 }
 
+void SetPreviousStateListsUnchanged(bool listsUnchanged) {
+    Guard guard(Lock());
+    Token().previousListsUnchanged = listsUnchanged;
+}
+
 PrivilegeState GetPrivilegeState(std::string_view name) {
     Guard guard(Lock());
     int i = PrivilegeIndex(name);
@@ -306,25 +313,24 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE tokenHandle, BOOL disableAll, PTOKEN_PR
     }
     TokenState& state = Token();
     // Work out the changes first: the previous state reports only privileges whose state changes.
-    std::vector<std::pair<int, bool>> changes;
+    std::vector<std::pair<int, bool>> changes;  // (privilege, enable), listed in the previous state
     bool notAll = false;
     if (disableAll) {
         for (size_t i = 0; i < std::size(kKnownPrivileges); ++i)
             if (state.privileges[i].enabled) changes.emplace_back(static_cast<int>(i), false);
     } else {
         for (DWORD k = 0; k < newState->PrivilegeCount; ++k) {
-            int i = PrivilegeIndexByLuid(newState->Privileges[k].Luid);
+            int i = PrivilegeIndex(newState->Privileges[k].Luid);
             if (i < 0 || !state.privileges[i].held) {
                 notAll = true;
                 continue;
             }
             bool enable = (newState->Privileges[k].Attributes & SE_PRIVILEGE_ENABLED) != 0;
-            if (state.privileges[i].enabled != enable) changes.emplace_back(i, enable);
+            if (state.privileges[i].enabled != enable || state.previousListsUnchanged) changes.emplace_back(i, enable);
         }
     }
     if (previousState) {
         DWORD needed = static_cast<DWORD>(sizeof(DWORD) + changes.size() * sizeof(LUID_AND_ATTRIBUTES));
-        if (needed < sizeof(TOKEN_PRIVILEGES)) needed = sizeof(TOKEN_PRIVILEGES);
         if (returnLength) *returnLength = needed;
         if (bufferLength < needed) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);

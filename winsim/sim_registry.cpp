@@ -124,9 +124,14 @@ LONG ResolveWith(HKEY handle, REGSAM needed, KeyPtr* key) {
     return (access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// A subkey path may not start with a backslash; other malformed paths are invalid parameters.
+LONG PathError(std::u16string_view path) {
+    return !path.empty() && path[0] == u'\\' ? ERROR_BAD_PATHNAME : ERROR_INVALID_PARAMETER;
+}
+
 LONG Walk(KeyPtr key, std::u16string_view path, KeyPtr* found) {
     std::vector<std::u16string> parts;
-    if (!SplitPath(path, &parts)) return ERROR_INVALID_PARAMETER;
+    if (!SplitPath(path, &parts)) return PathError(path);
     for (auto& part : parts) {
         key = FindChild(key, part);
         if (!key) return ERROR_FILE_NOT_FOUND;
@@ -366,7 +371,7 @@ LONG WINAPI RegCreateKeyExW(HKEY handle, LPCWSTR subKey, DWORD reserved, LPWSTR 
     LONG status = Resolve(handle, &key, &parentAccess);
     if (status) return status;
     std::vector<std::u16string> parts;
-    if (!SplitPath(subKey, &parts)) return ERROR_INVALID_PARAMETER;
+    if (!SplitPath(subKey, &parts)) return PathError(subKey);
     bool created = false;
     for (auto& part : parts) {
         KeyPtr child = FindChild(key, part);
