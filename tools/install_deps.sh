@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need, when it is missing: the native toolchain and GoogleTest,
-# mingw-w64 for the 32-bit DLL, Wine with 32-bit support, and msitools' wixl for the MSI package.
+# Installs what the builds and tests need, when it is missing: the native toolchain and GoogleTest (also
+# its sources, compiled for the Windows test program), mingw-w64 for the 32-bit DLL, Wine with 32-bit
+# support, and msitools' wixl and msiinfo for the MSI package.
 set -euo pipefail
 
 missing=()
@@ -9,9 +10,11 @@ need cmake cmake
 need ninja ninja-build
 need g++ g++
 need i686-w64-mingw32-g++ g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+need i686-w64-mingw32-objdump binutils-mingw-w64-i686
 need wixl wixl msitools
 need msiinfo msitools
 [ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -e /usr/src/googletest/googletest/src/gtest-all.cc ] || missing+=(googletest)
 wine_needed=0
 if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then wine_needed=1; fi
 

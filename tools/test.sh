@@ -9,3 +9,4 @@ cmake --build --preset native
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset native
+tools/wine_tests.sh
