@@ -49,7 +49,7 @@ bool Copy(Char* dest, size_t capacity, const Char* source, size_t at) {
 
 unsigned NarrowOf(unsigned wide) { return wide < 0x80 ? wide : '?'; }
 
-struct Spec {
+struct Conversion {
     bool left = false, plus = false, space = false, alternate = false, zero = false;
     int width = 0;
     int precision = -1;
@@ -58,7 +58,7 @@ struct Spec {
 };
 
 template <class Char>
-void PutNumber(Sink<Char>& sink, const Spec& spec, uint64_t magnitude, bool negative, unsigned base, bool upper,
+void PutNumber(Sink<Char>& sink, const Conversion& conversion, uint64_t magnitude, bool negative, unsigned base, bool upper,
                const char* prefix) {
     char digits[32];
     int n = 0;
@@ -67,36 +67,36 @@ void PutNumber(Sink<Char>& sink, const Spec& spec, uint64_t magnitude, bool nega
         digits[n++] = alphabet[magnitude % base];
         magnitude /= base;
     } while (magnitude);
-    if (spec.precision == 0 && n == 1 && digits[0] == '0') n = 0;
-    int zeros = spec.precision > n ? spec.precision - n : 0;
-    const char* sign = negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+    if (conversion.precision == 0 && n == 1 && digits[0] == '0') n = 0;
+    int zeros = conversion.precision > n ? conversion.precision - n : 0;
+    const char* sign = negative ? "-" : conversion.plus ? "+" : conversion.space ? " " : "";
     int prefixLength = static_cast<int>(Length(sign) + Length(prefix));
     int body = prefixLength + zeros + n;
-    int pad = spec.width > body ? spec.width - body : 0;
-    bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-    if (!spec.left && !zeroPad) sink.Repeat(' ', pad);
+    int pad = conversion.width > body ? conversion.width - body : 0;
+    bool zeroPad = conversion.zero && !conversion.left && conversion.precision < 0;
+    if (!conversion.left && !zeroPad) sink.Repeat(' ', pad);
     for (const char* p = sign; *p; ++p) sink.Put(static_cast<unsigned char>(*p));
     for (const char* p = prefix; *p; ++p) sink.Put(static_cast<unsigned char>(*p));
     if (zeroPad) sink.Repeat('0', pad);
     sink.Repeat('0', zeros);
     while (n) sink.Put(static_cast<unsigned char>(digits[--n]));
-    if (spec.left) sink.Repeat(' ', pad);
+    if (conversion.left) sink.Repeat(' ', pad);
 }
 
 template <class Char, class From>
-void PutText(Sink<Char>& sink, const Spec& spec, const From* text) {
+void PutText(Sink<Char>& sink, const Conversion& conversion, const From* text) {
     static const From kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     if (!text) text = kNull;
     size_t n = Length(text);
-    if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < n) n = static_cast<size_t>(spec.precision);
-    int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
-    if (!spec.left) sink.Repeat(' ', pad);
+    if (conversion.precision >= 0 && static_cast<size_t>(conversion.precision) < n) n = static_cast<size_t>(conversion.precision);
+    int pad = conversion.width > static_cast<int>(n) ? conversion.width - static_cast<int>(n) : 0;
+    if (!conversion.left) sink.Repeat(' ', pad);
     for (size_t i = 0; i < n; ++i) {
         unsigned ch = static_cast<unsigned>(text[i]);
         if constexpr (sizeof(From) == 1) ch &= 0xFF;
         sink.Put(sizeof(Char) == 1 && sizeof(From) > 1 ? NarrowOf(ch) : ch);
     }
-    if (spec.left) sink.Repeat(' ', pad);
+    if (conversion.left) sink.Repeat(' ', pad);
 }
 
 template <class Char>
@@ -109,85 +109,85 @@ bool Format(Char* dest, size_t capacity, const Char* format, va_list args) {
             continue;
         }
         const Char* start = p;
-        Spec spec;
+        Conversion conversion;
         for (++p;; ++p) {
-            if (*p == '-') spec.left = true;
-            else if (*p == '+') spec.plus = true;
-            else if (*p == ' ') spec.space = true;
-            else if (*p == '#') spec.alternate = true;
-            else if (*p == '0') spec.zero = true;
+            if (*p == '-') conversion.left = true;
+            else if (*p == '+') conversion.plus = true;
+            else if (*p == ' ') conversion.space = true;
+            else if (*p == '#') conversion.alternate = true;
+            else if (*p == '0') conversion.zero = true;
             else break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            conversion.width = va_arg(args, int);
+            if (conversion.width < 0) {
+                conversion.left = true;
+                conversion.width = -conversion.width;
             }
             ++p;
         } else {
-            while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+            while (*p >= '0' && *p <= '9') conversion.width = conversion.width * 10 + (*p++ - '0');
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            conversion.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(args, int);
+                conversion.precision = va_arg(args, int);
                 ++p;
             } else {
-                while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+                while (*p >= '0' && *p <= '9') conversion.precision = conversion.precision * 10 + (*p++ - '0');
             }
         }
         if (*p == 'l' && p[1] == 'l') {
-            spec.size = 64;
+            conversion.size = 64;
             p += 2;
         } else if (*p == 'h') {
-            spec.text = 1;
+            conversion.text = 1;
             ++p;
             if (*p == 'h') ++p;
         } else if (*p == 'l' || *p == 'w') {
-            spec.text = 2;
+            conversion.text = 2;
             ++p;
         }
         switch (*p) {
             case 'd':
             case 'i': {
-                int64_t v = spec.size == 64 ? va_arg(args, long long) : va_arg(args, int);
+                int64_t v = conversion.size == 64 ? va_arg(args, long long) : va_arg(args, int);
                 uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-                PutNumber(sink, spec, magnitude, v < 0, 10, false, "");
+                PutNumber(sink, conversion, magnitude, v < 0, 10, false, "");
                 break;
             }
             case 'u':
             case 'x':
             case 'X':
             case 'o': {
-                uint64_t v = spec.size == 64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
+                uint64_t v = conversion.size == 64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned);
                 unsigned base = *p == 'u' ? 10 : *p == 'o' ? 8 : 16;
                 const char* prefix = "";
-                if (spec.alternate && v) prefix = *p == 'x' ? "0x" : *p == 'X' ? "0X" : *p == 'o' ? "0" : "";
-                PutNumber(sink, spec, v, false, base, *p == 'X', prefix);
+                if (conversion.alternate && v) prefix = *p == 'x' ? "0x" : *p == 'X' ? "0X" : *p == 'o' ? "0" : "";
+                PutNumber(sink, conversion, v, false, base, *p == 'X', prefix);
                 break;
             }
             case 'p': {
-                Spec pointer = spec;
+                Conversion pointer = conversion;
                 pointer.precision = static_cast<int>(2 * sizeof(void*));
                 PutNumber(sink, pointer, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, true, "");
                 break;
             }
             case 'c': {
                 unsigned ch = static_cast<unsigned>(va_arg(args, int));
-                if (sizeof(Char) == 1) ch = spec.text == 2 ? NarrowOf(ch & 0xFFFF) : ch & 0xFF;
-                else ch = spec.text == 1 ? ch & 0xFF : ch & 0xFFFF;
-                int pad = spec.width > 1 ? spec.width - 1 : 0;
-                if (!spec.left) sink.Repeat(' ', pad);
+                if (sizeof(Char) == 1) ch = conversion.text == 2 ? NarrowOf(ch & 0xFFFF) : ch & 0xFF;
+                else ch = conversion.text == 1 ? ch & 0xFF : ch & 0xFFFF;
+                int pad = conversion.width > 1 ? conversion.width - 1 : 0;
+                if (!conversion.left) sink.Repeat(' ', pad);
                 sink.Put(ch);
-                if (spec.left) sink.Repeat(' ', pad);
+                if (conversion.left) sink.Repeat(' ', pad);
                 break;
             }
             case 's': {
-                bool wide = spec.text == 2 || (spec.text == 0 && sizeof(Char) > 1);
-                if (wide) PutText(sink, spec, va_arg(args, const WCHAR*));
-                else PutText(sink, spec, va_arg(args, const char*));
+                bool wide = conversion.text == 2 || (conversion.text == 0 && sizeof(Char) > 1);
+                if (wide) PutText(sink, conversion, va_arg(args, const WCHAR*));
+                else PutText(sink, conversion, va_arg(args, const char*));
                 break;
             }
             case '%':
