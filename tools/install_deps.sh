@@ -26,4 +26,4 @@ if [ $wine_needed -eq 1 ]; then
   missing+=(wine wine32:i386)
 fi
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get install -y -qq "${missing[@]}" >/dev/null
