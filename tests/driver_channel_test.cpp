@@ -135,4 +135,17 @@ TEST_F(DriverChannel, VersionRequestLeavesTheLengthAlone) {
     EXPECT_TRUE(sim::DriverRequests()[0].input.empty());
 }
 
+TEST_F(DriverChannel, VersionAnswersThatDoNotFitOrEndAreTheCallersToMeasure) {
+    sim::DriverLoad("");
+    sim::Driver().version.assign(40, '9');  // no terminator within the 40 bytes
+    char text[41];
+    text[40] = '#';
+    DWORD length = 40;
+    EXPECT_EQ(QueryDriverVersion(text, &length), 0);
+    EXPECT_EQ(text[40], '#') << "the driver writes no more than the output length";
+    sim::Driver().version.assign(41, '9');
+    EXPECT_EQ(QueryDriverVersion(text, &length), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(length, 40u);
+}
+
 }  // namespace
