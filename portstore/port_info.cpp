@@ -66,6 +66,15 @@ BOOL ReadField(HKEY key, const WCHAR* name, void* field, DWORD size) {
     return TRUE;
 }
 
+// A device whose Device Parameters or PortName cannot be read. A port read completely stays read; the
+// failures of other devices count only while it is not. Returns FALSE for a device that was read.
+BOOL NoteUnreadableDevice(PortSearchEvent event, ZelStatus* result) {
+    if (event == PORT_SEARCH_DEVICE) return FALSE;
+    if (*result != 0)
+        *result = event == PORT_SEARCH_NO_DEVICE_PARAMETERS ? ZEL_NO_DEVICE_PARAMETERS_FOUND : ZEL_PORT_NAME_NOT_FOUND;
+    return TRUE;
+}
+
 struct LoadSearch {
     LONG port;
     PortInfo* info;
@@ -76,15 +85,7 @@ struct LoadSearch {
 BOOL LoadVisitor(void* context, PortSearchEvent event, const PortSearchDevice* device) {
     auto* load = static_cast<LoadSearch*>(context);
     WCHAR propertiesPath[kPortKeyPathChars];
-    // A port read completely stays read; the failures of other devices count only while it is not.
-    if (event == PORT_SEARCH_NO_DEVICE_PARAMETERS) {
-        if (load->result != 0) load->result = ZEL_NO_DEVICE_PARAMETERS_FOUND;
-        return TRUE;
-    }
-    if (event == PORT_SEARCH_NO_PORT_NAME) {
-        if (load->result != 0) load->result = ZEL_PORT_NAME_NOT_FOUND;
-        return TRUE;
-    }
+    if (NoteUnreadableDevice(event, &load->result)) return TRUE;
     ++load->examined;
     if (device->comNumber == load->port) {
         if (!GetPropertiesPath(device->instanceKey, propertiesPath)) {
@@ -106,14 +107,7 @@ struct StoreSearch {
 BOOL StoreVisitor(void* context, PortSearchEvent event, const PortSearchDevice* device) {
     auto* store = static_cast<StoreSearch*>(context);
     WCHAR propertiesPath[kPortKeyPathChars];
-    if (event == PORT_SEARCH_NO_DEVICE_PARAMETERS) {
-        if (store->result != 0) store->result = ZEL_NO_DEVICE_PARAMETERS_FOUND;
-        return TRUE;
-    }
-    if (event == PORT_SEARCH_NO_PORT_NAME) {
-        if (store->result != 0) store->result = ZEL_PORT_NAME_NOT_FOUND;
-        return TRUE;
-    }
+    if (NoteUnreadableDevice(event, &store->result)) return TRUE;
     if (device->comNumber != static_cast<LONG>(store->info->PortNumber)) return TRUE;
     if (!GetPropertiesPath(device->instanceKey, propertiesPath)) {
         store->result = ZEL_EXT_PORT_INFO_NOT_FOUND;
