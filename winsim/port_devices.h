@@ -11,7 +11,8 @@
 //   ...\<NNNN>\Properties                the port's configuration record (the product's driver's)
 //   ...\<NNNN>\Properties\Service<i>     its services
 //
-// This is the simulator's one statement of that layout; the simulated device manager builds on it.
+// This is the simulator's one statement of that layout, on top of the device manager's (devices.h): a
+// port device laid down here is a device that SetupAPI lists, ROOT\PORTS\<instance>.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "winsim/devices.h"
 #include "winsim/sim.h"
 
 namespace sim {
@@ -69,10 +71,12 @@ struct PortDeviceOptions {
     std::optional<std::u16string> driver{};    // default: "<class GUID>\<classInstance>"
     std::u16string description = u"ZEL Virtual Serial Port";
     std::optional<PortRecordValues> record{};  // written under the class instance's Properties key
+    DeviceState state{};                       // presence (a phantom port), status, resources
 };
 
 // Where one device's keys are (paths below HKEY_LOCAL_MACHINE).
 struct PortDevice {
+    std::string instanceId;  // ROOT\PORTS\<instance>
     std::string instance;
     std::string classInstance;
     std::string enumKey;

@@ -30,12 +30,17 @@ std::string U8(const WCHAR* utf16);  // "(null)" for a null pointer
 // are forgotten (a test fixture checks for leaks before it resets).
 void Reset();
 
-// The embedded default machine: an earlier product installation with ports COM3 and COM5, the driver
-// loaded (version 4.3.2.7, COM3 held open by an application), installation folder recorded.
+// The embedded default machine: an earlier product installation with ports COM3 and COM5 (claimed in the
+// COM port database), the driver loaded (version 4.3.2.7, COM3 held open by an application), installation
+// folder recorded; beside them a motherboard COM1 and a USB serial adapter on COM4.
 void LoadDefaultMachine();
 
 // ---- Handles, heap and strictness ---------------------------------------------------------------------
-enum class HandleKind { RegistryKey, Token, Device, InstallerRecord, InstallerSession, Other };
+enum class HandleKind {
+    RegistryKey, Token, Device, InstallerRecord, InstallerSession,
+    DeviceInfoSet, LogConf, ResDes, ComDatabase, InfFile,
+    Other
+};
 const char* HandleKindName(HandleKind kind);
 size_t OpenHandleCount(HandleKind kind);
 size_t OpenHandleCount();

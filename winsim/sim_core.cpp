@@ -231,6 +231,11 @@ const char* HandleKindName(HandleKind kind) {
         case HandleKind::Device: return "device";
         case HandleKind::InstallerRecord: return "installer record";
         case HandleKind::InstallerSession: return "installer session";
+        case HandleKind::DeviceInfoSet: return "device information set";
+        case HandleKind::LogConf: return "logical configuration";
+        case HandleKind::ResDes: return "resource descriptor";
+        case HandleKind::ComDatabase: return "COM port database";
+        case HandleKind::InfFile: return "INF file";
         case HandleKind::Other: return "other";
     }
     return "?";

@@ -86,6 +86,13 @@ bool IsOpenHandle(uintptr_t value);
 // Closes a handle of the given kind; a wrong kind or an unknown value is a violation. Returns success.
 bool RemoveHandle(uintptr_t value, HandleKind kind, const char* closer);
 
+// ---- Registry keys handed out by other components (SetupAPI's device keys) ----
+// Opens path below root as a registry key handle with the given access, as RegOpenKeyExW would, without
+// recording a registry call. With create, missing keys on the way are made. Returns ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND or a path error.
+LONG OpenKeyHandle(HKEY root, std::u16string_view path, REGSAM access, bool create, const char* creator,
+                   HKEY* result);
+
 template <class T>
 std::shared_ptr<T> Find(uintptr_t value, HandleKind kind) {
     return std::static_pointer_cast<T>(FindHandle(value, kind));

@@ -59,6 +59,7 @@ std::string PortDevice::ServiceKey(unsigned index) const {
 
 PortDevice PortDeviceKeys(const std::string& instance, const std::string& classInstance) {
     PortDevice device;
+    device.instanceId = "ROOT\\PORTS\\" + Upper(instance);
     device.instance = instance;
     device.classInstance = classInstance;
     device.enumKey = std::string(kPortsEnumPath) + "\\" + instance;
@@ -116,6 +117,8 @@ PortDevice AddPortDevice(const PortDeviceOptions& options) {
         if (options.writePortName) RegSetString(HKEY_LOCAL_MACHINE, device.parametersKey, "PortName", portName);
         RegSetDword(HKEY_LOCAL_MACHINE, device.parametersKey, "PollingPeriod", 0);
     }
+
+    DeviceStateOf(device.instanceId) = options.state;
 
     RegSetString(HKEY_LOCAL_MACHINE, device.classKey, "DriverDesc", options.description);
     RegSetString(HKEY_LOCAL_MACHINE, device.classKey, "MatchingDeviceId", kProductHardwareId);

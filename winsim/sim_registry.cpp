@@ -196,6 +196,25 @@ void Unlink(const KeyPtr& key) {
 }
 
 }  // namespace
+
+LONG OpenKeyHandle(HKEY root, std::u16string_view path, REGSAM access, bool create, const char* creator,
+                   HKEY* result) {
+    Guard guard(Lock());
+    KeyPtr key = Root(root);
+    std::vector<std::u16string> parts;
+    if (!SplitPath(path, &parts)) return PathError(path);
+    for (auto& part : parts) {
+        KeyPtr child = FindChild(key, part);
+        if (!child) {
+            if (!create) return ERROR_FILE_NOT_FOUND;
+            child = AddChild(key, part);
+        }
+        key = child;
+    }
+    *result = NewHandle(key, access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY), creator);
+    return ERROR_SUCCESS;
+}
+
 }  // namespace detail
 
 using namespace detail;

@@ -57,6 +57,14 @@ typedef struct _FILETIME {
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID, *LPGUID;
+typedef const GUID* LPCGUID;
+
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
@@ -273,3 +281,8 @@ int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE r
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle);
 
 }  // extern "C"
+
+// SetupAPI's device information sets and properties, the configuration manager, the COM port database.
+#include "winsim/win_setupapi.h"
+// Files, INF files, driver package staging and win.ini.
+#include "winsim/win_files.h"
