@@ -12,6 +12,10 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+#include <newdev.h>
+#include "platform/msports.h"
 #else
 #include "winsim/win_api.h"
 #endif

@@ -217,11 +217,22 @@ bool ZelStrCat(WCHAR* dest, size_t capacity, const WCHAR* source) {
     return Copy(dest, capacity, source, at);
 }
 
+namespace {
+
+unsigned FoldToUpper(unsigned c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
+    return c;
+}
+
+}  // namespace
+
+void ZelStrUpper(WCHAR* text, size_t capacity) {
+    if (!text) return;
+    for (size_t i = 0; i < capacity && text[i]; ++i) text[i] = static_cast<WCHAR>(FoldToUpper(text[i]));
+}
+
 bool ZelStrEqualNoCase(const WCHAR* a, const WCHAR* b) {
-    auto fold = [](unsigned c) {
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
-        return c;
-    };
+    auto fold = FoldToUpper;
     if (!a || !b) return a == b;
     for (; *a && *b; ++a, ++b)
         if (fold(static_cast<unsigned>(*a)) != fold(static_cast<unsigned>(*b))) return false;

@@ -20,6 +20,8 @@ bool ZelStrCopyA(char* dest, size_t capacity, const char* source);
 bool ZelStrCat(WCHAR* dest, size_t capacity, const WCHAR* source);
 // Compares without regard to case (ASCII and Latin-1 letters).
 bool ZelStrEqualNoCase(const WCHAR* a, const WCHAR* b);
+// Upper-cases text in place (ASCII and Latin-1 letters), at most capacity characters or to its NUL.
+void ZelStrUpper(WCHAR* text, size_t capacity);
 // The number at the start of text by the rules of wcstol in base 10: leading white space, an optional
 // sign, digits up to the first other character; 0 without digits; the nearest limit when out of range.
 LONG ZelParseLong(const WCHAR* text);
