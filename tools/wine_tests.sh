@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build on a real implementation of the Windows API: checks the DLL's shape, runs the Windows
-# test program (wintests/) under Wine, and builds, installs and removes the MSI package (packaging/)
-# under Wine's msiexec. Expects the Windows build to be built already:
+# test program (wintests/) under Wine, on Wine's COM port database and on the test fixture's, and builds,
+# installs and removes the MSI package (packaging/) under Wine's msiexec. Expects the Windows build to be
+# built already:
 #
 #   tools/wine_tests.sh [BUILD_DIR]        (default: $ZEL_WINDOWS_BUILD, else build/windows)
 #
@@ -152,28 +153,65 @@ fi
 
 # ---- The Windows test program -----------------------------------------------------------------------
 
+# Wine's msports.dll exports the COM port database as stubs that raise. The suites that need a working
+# database (named *OnFixture) run on their own in a second prefix, where the test fixture msports.dll
+# (wintests/msports_fixture/) is copied over Wine's in system32 and chosen with a DLL override; every other
+# test runs in a prefix of its own on Wine's stubs.
+fixture_dll=$build/wintests/msports_fixture/msports.dll
+fixture_suites='*OnFixture.*'
+run_passed=0
+run_skipped=0
+
+# run_test_program LABEL LOG [ARGUMENTS...]: one run of the test program in the current prefix, its
+# counts added to the summary and left in run_passed and run_skipped; non-zero when it gave no summary.
+run_test_program() {
+    local label=$1 log=$2 status tests_passed tests_failed tests_skipped
+    shift 2
+    # Wine names the stubs the tests call on purpose ("unimplemented function ..."); that line is noise.
+    timeout 180 wine "$test_program" "$@" 2>&1 | tr -d '\r' | grep -v '^wine: Call from .* to unimplemented function' |
+        tee "$log"
+    status=${PIPESTATUS[0]}
+    end_prefix
+    tests_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$log")
+    tests_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$log")
+    tests_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$log")
+    if [ -z "$tests_passed" ]; then
+        fail "$label ended without its summary (exit status $status)"
+        return 1
+    fi
+    passed=$((passed + tests_passed))
+    failed=$((failed + ${tests_failed:-0}))
+    skipped=$((skipped + ${tests_skipped:-0}))
+    run_passed=$tests_passed
+    run_skipped=${tests_skipped:-0}
+    [ "$status" -eq 0 ] || [ -n "$tests_failed" ] || fail "$label exit status $status"
+    echo "$label: $tests_passed passed, ${tests_failed:-0} failed"
+}
+
+# A skip in the fixture run means that the fixture was not the msports.dll loaded.
+every_test_ran() {
+    [ "$run_passed" -gt 0 ] && [ "$run_skipped" -eq 0 ]
+}
+
 if [ -f "$test_program" ]; then
     if new_prefix; then
-        log=$tmp/wintests.log
-        # Wine names the stubs the tests call on purpose ("unimplemented function ..."); that line is noise.
-        timeout 180 wine "$test_program" 2>&1 | tr -d '\r' | grep -v '^wine: Call from .* to unimplemented function' |
-            tee "$log"
-        status=${PIPESTATUS[0]}
-        end_prefix
-        tests_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$log")
-        tests_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$log")
-        tests_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:$/\1/p' "$log")
-        if [ -z "$tests_passed" ]; then
-            fail "Windows test program ended without its summary (exit status $status)"
-        else
-            passed=$((passed + tests_passed))
-            failed=$((failed + ${tests_failed:-0}))
-            skipped=$((skipped + ${tests_skipped:-0}))
-            [ "$status" -eq 0 ] || [ -n "$tests_failed" ] || fail "Windows test program exit status $status"
-            echo "Windows test program: $tests_passed passed, ${tests_failed:-0} failed"
-        fi
+        run_test_program "Windows test program (Wine's COM port database)" "$tmp/wintests.log" \
+            --gtest_filter="-$fixture_suites"
     else
         fail "Wine prefix for the test program could not be set up (see $WINEPREFIX.boot.log)"
+        cat "$WINEPREFIX.boot.log"
+    fi
+    if [ ! -f "$fixture_dll" ]; then
+        fail "test fixture msports.dll not built in $build"
+    elif new_prefix; then
+        cp "$fixture_dll" "$WINEPREFIX/drive_c/windows/system32/msports.dll"
+        if WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msports=n" run_test_program \
+            "Windows test program (fixture COM port database)" "$tmp/wintests-fixture.log" \
+            --gtest_filter="$fixture_suites"; then
+            check "fixture run: its tests ran with the fixture loaded, none skipped" every_test_ran
+        fi
+    else
+        fail "Wine prefix for the fixture run could not be set up (see $WINEPREFIX.boot.log)"
         cat "$WINEPREFIX.boot.log"
     fi
 else
