@@ -42,6 +42,8 @@ struct DeviceState {
     // The boot configuration's one I/O resource descriptor, as CM_Get_Res_Des_Data hands it out (normally
     // an IO_RESOURCE of 68 bytes); nullopt: no boot configuration.
     std::optional<std::vector<uint8_t>> bootIoResource;
+    // Property-change requests (DICS_PROPCHANGE) the class installer ran on the device: restarts.
+    unsigned restarts = 0;
 };
 
 struct DeviceOptions {
@@ -83,6 +85,22 @@ std::string AddModem(int com);
 std::string AddPrinterPort();
 // A value of Hardware\DeviceMap\SerialComm: name -> port name text.
 void AddSerialCommEntry(std::string_view name, std::u16string_view portName);
+
+// ---- Driver installation ----
+// Every installation of a driver on a device, by SetupDiInstallDevice or a driver update.
+struct DriverInstallation {
+    std::string instanceId;
+    std::string infPath;         // the INF the driver came from, as given
+    std::string installSection;  // the section installed, with its platform decoration
+    bool filesCopied = false;    // false under DI_NOFILECOPY
+    bool byUpdate = false;       // by UpdateDriverForPlugAndPlayDevicesW
+};
+const std::vector<DriverInstallation>& DriverInstallations();
+// What UpdateDriverForPlugAndPlayDevicesW says of a reboot after it updated devices.
+void SetRebootNeededAfterDriverUpdate(bool needed);
+// Removes a device as SetupDiRemoveDevice does: its instance key, its driver key with the port
+// configuration below it, its side state.
+void RemoveDevice(std::string_view instanceId);
 
 // ---- COM port database ----
 void ClaimComNumber(DWORD comNumber);

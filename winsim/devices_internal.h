@@ -7,15 +7,38 @@
 #include <vector>
 
 #include "winsim/devices.h"
+#include "winsim/inf_internal.h"
 #include "winsim/sim_internal.h"
 
 namespace sim::detail {
+
+// A driver an INF offers for a model line.
+struct DriverNode {
+    DWORD type = SPDIT_CLASSDRIVER;
+    std::u16string infPath;          // as the list was built from it
+    std::u16string description;      // the model line's key
+    std::u16string manufacturer;     // the Manufacturer line's key
+    std::u16string provider;         // the Version section's Provider
+    std::u16string installSection;   // field 1 of the model line, undecorated
+    std::vector<std::u16string> ids;  // hardware ID, then the compatible IDs
+    GUID classGuid{};
+};
 
 struct DeviceElement {
     ULONG_PTR id = 0;          // SP_DEVINFO_DATA.Reserved of this element
     std::string instanceId;    // upper case
     GUID classGuid{};
     DEVINST devInst = 0;
+    // A created element lives only in its set until the class installer registers it; its properties
+    // wait here until then.
+    bool registered = true;
+    std::vector<std::pair<DWORD, std::vector<uint8_t>>> pendingProperties;
+    DWORD installFlags = 0;
+    DWORD installFlagsEx = 0;
+    std::u16string driverPath;
+    std::optional<SP_PROPCHANGE_PARAMS> propertyChange;
+    std::vector<DriverNode> drivers;
+    int selectedDriver = -1;
 };
 
 struct DeviceInfoSet : HandleObject {
@@ -37,9 +60,25 @@ DEVINST DevNodeOf(const std::string& instanceId);
 std::string InstanceOfDevNode(DEVINST devInst);
 bool DeviceExists(const std::string& instanceId);  // its instance key is in the registry
 
-std::optional<GUID> ParseGuid(std::u16string_view text);
-std::string GuidText(const GUID& guid);
-bool SameGuid(const GUID& a, const GUID& b);
+// ---- Drivers from INF files ----
+// The drivers the INF at path (a path of the simulated file system) offers, for a 32-bit platform.
+// False when the file is missing or is not an INF.
+bool LoadInfDrivers(std::u16string_view path, std::vector<DriverNode>* drivers);
+bool InfFileExists(std::u16string_view path);
+// The INF files of the system's INF folder, as full paths.
+std::vector<std::u16string> SystemInfFiles();
+// Applies the node's install section (decorated for the platform) to the device's software key below
+// HKLM: its AddReg lines for HKR. Returns the section's name as installed.
+std::string ApplyInstallSection(const DriverNode& node, const std::string& driverKey);
+
+// Text as registry data: UTF-16LE with its NUL.
+std::vector<uint8_t> TextBytes(std::u16string_view text);
+
+// The instance key value behind a device property, or null for a property not kept there.
+const char* PropertyValueName(DWORD property);
+
+// The GUID of a class GUID text, or nullopt.
+std::optional<GUID> GuidOf(std::u16string_view text);
 std::string UpperAscii(std::string text);
 
 }  // namespace sim::detail

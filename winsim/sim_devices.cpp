@@ -50,14 +50,8 @@ ULONG DefaultStatus(const std::string& instanceId) {
     return status;
 }
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
+}  // namespace
 
-// The device element's properties that live as values of its instance key.
 const char* PropertyValueName(DWORD property) {
     switch (property) {
         case SPDRP_DEVICEDESC: return "DeviceDesc";
@@ -83,8 +77,6 @@ std::vector<uint8_t> TextBytes(std::u16string_view text) {
     data.push_back(0);
     return data;
 }
-
-}  // namespace
 
 DeviceElement& DeviceInfoSet::Add(std::string instanceId, const GUID& guid) {
     DeviceElement element;
@@ -137,41 +129,11 @@ std::string InstanceOfDevNode(DEVINST devInst) {
 
 bool DeviceExists(const std::string& instanceId) { return RegKeyExists(HKEY_LOCAL_MACHINE, DeviceKey(instanceId)); }
 
-std::optional<GUID> ParseGuid(std::u16string_view text) {
-    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-    if (text.size() < 38 || text[0] != u'{' || text[37] != u'}') return std::nullopt;
-    std::vector<int> digits;
-    for (size_t i = 1; i < 37; ++i) {
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (text[i] != u'-') return std::nullopt;
-            continue;
-        }
-        int digit = HexDigit(text[i]);
-        if (digit < 0) return std::nullopt;
-        digits.push_back(digit);
-    }
-    auto take = [&](size_t first, size_t count) {
-        uint64_t value = 0;
-        for (size_t i = 0; i < count; ++i) value = (value << 4) | static_cast<uint64_t>(digits[first + i]);
-        return value;
-    };
+std::optional<GUID> GuidOf(std::u16string_view text) {
     GUID guid{};
-    guid.Data1 = static_cast<uint32_t>(take(0, 8));
-    guid.Data2 = static_cast<uint16_t>(take(8, 4));
-    guid.Data3 = static_cast<uint16_t>(take(12, 4));
-    for (size_t i = 0; i < 8; ++i) guid.Data4[i] = static_cast<uint8_t>(take(16 + 2 * i, 2));
+    if (!ParseGuid(text, &guid)) return std::nullopt;
     return guid;
 }
-
-std::string GuidText(const GUID& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", guid.Data1, guid.Data2,
-                  guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return text;
-}
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 std::string UpperAscii(std::string text) {
     for (char& c : text)
@@ -311,12 +273,18 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
+// SetupAPI leaves NO_ERROR behind a call that succeeds.
+BOOL Succeed() {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags) {
-    SIM_ENTER(outcome, "SetupDiGetClassDevsW", A("ClassGuid", classGuid ? GuidText(*classGuid).c_str() : nullptr),
+    SIM_ENTER(outcome, "SetupDiGetClassDevsW", A("ClassGuid", classGuid ? U8(GuidText(*classGuid)).c_str() : nullptr),
               A("Enumerator", enumerator), A("hwndParent", parent), A("Flags", flags));
     if (outcome) {
         SetLastError(outcome.code);
@@ -334,11 +302,12 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
     for (const std::string& instanceId : DeviceInstances()) {
         if (!wanted.empty() && instanceId.compare(0, wanted.size() + 1, wanted + "\\") != 0) continue;
         auto guidValue = RegGetValue(HKEY_LOCAL_MACHINE, DeviceKey(instanceId), "ClassGUID");
-        std::optional<GUID> guid = guidValue ? ParseGuid(guidValue->Text()) : std::nullopt;
+        std::optional<GUID> guid = guidValue ? GuidOf(guidValue->Text()) : std::nullopt;
         if (!guid || (!allClasses && !SameGuid(*guid, *classGuid))) continue;
         if ((flags & DIGCF_PRESENT) && !StateOf(instanceId).present) continue;
         set->Add(instanceId, *guid);
     }
+    SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<HDEVINFO>(AddHandle(HandleKind::DeviceInfoSet, set, "SetupDiGetClassDevsW"));
 }
 
@@ -353,7 +322,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO setHandle, DWORD memberIndex, PSP_DEV
     if (data->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
     if (memberIndex >= set->elements.size()) return Fail(ERROR_NO_MORE_ITEMS);
     FillDeviceInfoData(set->elements[memberIndex], data);
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINFO_DATA data, DWORD property,
@@ -389,7 +358,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINFO_DA
     if (requiredSize) *requiredSize = static_cast<DWORD>(bytes.size());
     if (bufferSize < bytes.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
     if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
-    return TRUE;
+    return Succeed();
 }
 
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO setHandle, PSP_DEVINFO_DATA data, DWORD scope, DWORD hwProfile,
@@ -414,8 +383,8 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO setHandle, PSP_DEVINFO_DATA data, DWOR
         SetLastError(ERROR_INVALID_FLAGS);
         return failed;
     }
-    if (!DeviceExists(element->instanceId)) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
+    if (!element->registered || !DeviceExists(element->instanceId)) {
+        SetLastError(element->registered ? ERROR_NO_SUCH_DEVINST : ERROR_DEVINFO_NOT_REGISTERED);
         return failed;
     }
     std::string path;
@@ -431,6 +400,7 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO setHandle, PSP_DEVINFO_DATA data, DWOR
         SetLastError(ERROR_KEY_DOES_NOT_EXIST);
         return failed;
     }
+    SetLastError(ERROR_SUCCESS);
     return key;
 }
 
@@ -450,7 +420,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA dat
     if (requiredSize) *requiredSize = needed;
     if (idSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(id, text.c_str(), needed * sizeof(WCHAR));
-    return TRUE;
+    return Succeed();
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO setHandle) {
@@ -459,7 +429,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO setHandle) {
     if (!RemoveHandle(reinterpret_cast<uintptr_t>(setHandle), HandleKind::DeviceInfoSet,
                       "SetupDiDestroyDeviceInfoList"))
         return Fail(ERROR_INVALID_HANDLE);
-    return TRUE;
+    return Succeed();
 }
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST devInst, ULONG flags) {

@@ -21,6 +21,7 @@ typedef int BOOL;
 typedef char CHAR;
 typedef char16_t WCHAR;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef ULONG_PTR DWORD_PTR;

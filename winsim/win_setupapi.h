@@ -14,9 +14,11 @@ typedef PVOID HDEVINFO;
 
 // SetupAPI's own codes: APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | n.
 #define ERROR_CLASS_MISMATCH 0xE0000201L
+#define ERROR_NO_DRIVER_SELECTED 0xE0000203L
 #define ERROR_KEY_DOES_NOT_EXIST 0xE0000204L
 #define ERROR_INVALID_DEVINST_NAME 0xE0000205L
 #define ERROR_DEVINST_ALREADY_EXISTS 0xE0000207L
+#define ERROR_DEVINFO_NOT_REGISTERED 0xE0000208L
 #define ERROR_INVALID_REG_PROPERTY 0xE0000209L
 #define ERROR_NO_SUCH_DEVINST 0xE000020BL
 
@@ -49,6 +51,102 @@ typedef struct _SP_DEVINFO_DATA {
 #define DIREG_DEV 0x00000001u
 #define DIREG_DRV 0x00000002u
 #define DIREG_BOTH 0x00000004u
+
+// ---- Device installation ----
+#define LINE_LEN 256
+typedef PVOID HSPFILEQ;
+typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
+typedef UINT DI_FUNCTION;
+
+#define DICD_GENERATE_ID 0x00000001u
+#define DICD_INHERIT_CLASSDRVS 0x00000002u
+#define DIOD_INHERIT_CLASSDRVS 0x00000002u
+#define DIOD_CANCEL_REMOVE 0x00000004u
+
+#define DIF_SELECTDEVICE 0x00000001u
+#define DIF_INSTALLDEVICE 0x00000002u
+#define DIF_REMOVE 0x00000005u
+#define DIF_PROPERTYCHANGE 0x00000012u
+#define DIF_REGISTERDEVICE 0x00000019u
+
+#define DICS_ENABLE 0x00000001u
+#define DICS_DISABLE 0x00000002u
+#define DICS_PROPCHANGE 0x00000003u
+#define DICS_START 0x00000004u
+#define DICS_STOP 0x00000005u
+
+#define DI_NEEDRESTART 0x00000080u
+#define DI_NEEDREBOOT 0x00000100u
+#define DI_NOBROWSE 0x00000200u
+#define DI_ENUMSINGLEINF 0x00010000u
+#define DI_QUIETINSTALL 0x00800000u
+#define DI_NOFILECOPY 0x01000000u
+#define DI_FLAGSEX_ALLOWEXCLUDEDDRVS 0x00000800u
+
+#define SPDIT_NODRIVER 0x00000000u
+#define SPDIT_CLASSDRIVER 0x00000001u
+#define SPDIT_COMPATDRIVER 0x00000002u
+
+#define INSTALLFLAG_FORCE 0x00000001u
+
+typedef struct _SP_DEVINSTALL_PARAMS_W {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PSP_FILE_CALLBACK_W InstallMsgHandler;
+    PVOID InstallMsgHandlerContext;
+    HSPFILEQ FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    WCHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_W, *PSP_DEVINSTALL_PARAMS_W;
+
+typedef struct _SP_CLASSINSTALL_HEADER {
+    DWORD cbSize;
+    DI_FUNCTION InstallFunction;
+} SP_CLASSINSTALL_HEADER, *PSP_CLASSINSTALL_HEADER;
+
+typedef struct _SP_PROPCHANGE_PARAMS {
+    SP_CLASSINSTALL_HEADER ClassInstallHeader;
+    DWORD StateChange;
+    DWORD Scope;
+    DWORD HwProfile;
+} SP_PROPCHANGE_PARAMS, *PSP_PROPCHANGE_PARAMS;
+
+typedef struct _SP_DRVINFO_DATA_V1_W {
+    DWORD cbSize;
+    DWORD DriverType;
+    ULONG_PTR Reserved;
+    WCHAR Description[LINE_LEN];
+    WCHAR MfgName[LINE_LEN];
+    WCHAR ProviderName[LINE_LEN];
+} SP_DRVINFO_DATA_V1_W, *PSP_DRVINFO_DATA_V1_W;
+
+typedef struct _SP_DRVINFO_DATA_V2_W {
+    DWORD cbSize;
+    DWORD DriverType;
+    ULONG_PTR Reserved;
+    WCHAR Description[LINE_LEN];
+    WCHAR MfgName[LINE_LEN];
+    WCHAR ProviderName[LINE_LEN];
+    FILETIME DriverDate;
+    DWORDLONG DriverVersion;
+} SP_DRVINFO_DATA_V2_W, *PSP_DRVINFO_DATA_V2_W;
+typedef SP_DRVINFO_DATA_V2_W SP_DRVINFO_DATA_W;
+typedef SP_DRVINFO_DATA_W* PSP_DRVINFO_DATA_W;
+
+typedef struct _SP_DRVINFO_DETAIL_DATA_W {
+    DWORD cbSize;
+    FILETIME InfDate;
+    DWORD CompatIDsOffset;
+    DWORD CompatIDsLength;
+    ULONG_PTR Reserved;
+    WCHAR SectionName[LINE_LEN];
+    WCHAR InfFileName[MAX_PATH];
+    WCHAR DrvDescription[LINE_LEN];
+    WCHAR HardwareID[1];
+} SP_DRVINFO_DETAIL_DATA_W, *PSP_DRVINFO_DETAIL_DATA_W;
 
 // ---- Configuration manager ----
 typedef DWORD DEVINST;
@@ -137,6 +235,30 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scop
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO set, PSP_DEVINFO_DATA data, PWSTR id, DWORD idSize,
                                         PDWORD requiredSize);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent);
+BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO set, PCWSTR deviceName, const GUID* classGuid, PCWSTR description,
+                                     HWND parent, DWORD creationFlags, PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO set, PCWSTR instanceId, HWND parent, DWORD openFlags,
+                                   PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              const BYTE* buffer, DWORD bufferSize);
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO set, PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params,
+                                          DWORD paramsSize);
+BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
+BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD driverType);
+BOOL WINAPI SetupDiSetSelectedDriverW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
+BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
+BOOL WINAPI SetupDiGetDriverInfoDetailW(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
+                                        PSP_DRVINFO_DETAIL_DATA_W detail, DWORD detailSize, PDWORD requiredSize);
+HKEY WINAPI SetupDiCreateDevRegKeyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD hwProfile,
+                                    DWORD keyType, PVOID infHandle, PCWSTR installSection);
+BOOL WINAPI SetupDiInstallDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, PCWSTR hardwareId, PCWSTR fullInfPath,
+                                               DWORD installFlags, PBOOL rebootRequired);
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST devInst, ULONG flags);
 CONFIGRET WINAPI CM_Get_First_Log_Conf(PLOG_CONF logConf, DEVINST devInst, ULONG flags);
