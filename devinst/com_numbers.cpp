@@ -2,10 +2,9 @@
 
 #include <cstring>
 
+#include "devinst/device_setup.h"
 #include "platform/text.h"
 #include "portstore/port_info.h"
-
-const GUID kPortsClassGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 namespace {
 
