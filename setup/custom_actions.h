@@ -6,7 +6,24 @@
 extern "C" {
 // Ordinal 1. Returns 0 when no product port is open (or the driver is absent), -2 when the user cancels.
 UINT WINAPI CheckForOpenPorts(MSIHANDLE install);
+// Ordinal 2. Stages the driver package and carries the earlier installation's ports across. Returns 0,
+// or the error of reading the installation folder or of staging the package.
+UINT WINAPI Install(MSIHANDLE install);
+// Ordinal 3. Returns -1 while a product port is open (nothing removed); otherwise removes every port and
+// the product settings keys when CustomActionData is empty, and returns 0.
+UINT WINAPI Uninstall(MSIHANDLE install);
 }
+
+// Stages ZelDrvr\ZelDrvr.inf of the installation folder (".\ZelDrvr\" when it is unknown) and records the
+// staged copy. Returns a Windows error code; on 0 infPath (capacity characters) holds the source INF.
+DWORD InstallDriverPackage(MSIHANDLE install, WCHAR* infPath, DWORD capacity);
+
+// Deletes a registry key with everything below it. TRUE when it is gone or was never there; FALSE when a
+// key could not be opened or deleted (that branch stays). DeleteKeyTree works on a buffer of
+// kKeyTreePathChars characters, which it extends and cuts in place.
+constexpr DWORD kKeyTreePathChars = 520;
+BOOL DeleteRegistryTree(HKEY root, const WCHAR* path);
+BOOL DeleteKeyTree(HKEY root, WCHAR* path);
 
 // Enables or disables one privilege of the process token. Returns 0, ERROR_NO_SUCH_PRIVILEGE for an
 // unknown name, ERROR_NOT_ALL_ASSIGNED when the token does not hold it, or the failing call's error.
