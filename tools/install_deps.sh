@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, when it is missing: the native toolchain and GoogleTest (also
-# its sources, compiled for the Windows test program), mingw-w64 for the 32-bit DLL, Wine with 32-bit
-# support, and msitools' wixl and msiinfo for the MSI package.
+# its sources, compiled for the Windows test program), nlohmann-json and CLI11 for the replay tool,
+# mingw-w64 for the 32-bit DLL, Wine with 32-bit support, and msitools' wixl and msiinfo for the MSI
+# package.
 set -euo pipefail
 
 missing=()
@@ -15,6 +16,8 @@ need wixl wixl msitools
 need msiinfo msitools
 [ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -e /usr/src/googletest/googletest/src/gtest-all.cc ] || missing+=(googletest)
+[ -e /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+[ -e /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
 wine_needed=0
 if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then wine_needed=1; fi
 
