@@ -124,14 +124,11 @@ ZelStatus RemovePort(DWORD portNumber) {
 }
 
 ZelStatus AddPort(DWORD portNumber, DWORD installDriver) {
-    SetupPrivileges saved = {};
     Operation op = {};
     op.portNumber = portNumber;
     op.installDriver = installDriver;
-    EnableSetupPrivileges(&saved);
-    ZelStatus result = RunGuarded(AddPortBody, &op);
-    RestoreSetupPrivileges(&saved);
-    return result;
+    DWORD exception = RunWithSetupPrivileges(AddPortBody, &op);
+    return exception ? static_cast<ZelStatus>(exception) : op.result;
 }
 
 ZelStatus GetDriverVersion(char* text, DWORD* length) {

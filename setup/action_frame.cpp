@@ -16,6 +16,9 @@ void RunBody(void* context) {
     action->body(action);
 }
 
+void EnableBody(void* context) { EnableSetupPrivileges(static_cast<SetupPrivileges*>(context)); }
+void RestoreBody(void* context) { RestoreSetupPrivileges(static_cast<const SetupPrivileges*>(context)); }
+
 }  // namespace
 
 DWORD SetPrivilege(const WCHAR* name, BOOL enable, BOOL* previous) {
@@ -45,11 +48,23 @@ DWORD SetPrivilege(const WCHAR* name, BOOL enable, BOOL* previous) {
 }
 
 void EnableSetupPrivileges(SetupPrivileges* saved) {
-    for (int i = 0; i < 3; ++i) SetPrivilege(kSetupPrivilegeNames[i], TRUE, &saved->wasEnabled[i]);
+    saved->captured = 0;
+    for (int i = 0; i < 3; ++i) {
+        SetPrivilege(kSetupPrivilegeNames[i], TRUE, &saved->wasEnabled[i]);
+        saved->captured = i + 1;
+    }
 }
 
 void RestoreSetupPrivileges(const SetupPrivileges* saved) {
-    for (int i = 2; i >= 0; --i) SetPrivilege(kSetupPrivilegeNames[i], saved->wasEnabled[i], nullptr);
+    for (int i = saved->captured - 1; i >= 0; --i) SetPrivilege(kSetupPrivilegeNames[i], saved->wasEnabled[i], nullptr);
+}
+
+DWORD RunWithSetupPrivileges(void (*body)(void* context), void* context) {
+    SetupPrivileges saved = {};
+    DWORD exception = ZelRunGuarded(EnableBody, &saved);
+    if (!exception) exception = ZelRunGuarded(body, context);
+    DWORD restoring = ZelRunGuarded(RestoreBody, &saved);
+    return exception ? exception : restoring;
 }
 
 DWORD GetCustomActionData(MSIHANDLE install, WCHAR* buffer, DWORD capacity) {
@@ -65,10 +80,7 @@ DWORD GetCustomActionData(MSIHANDLE install, WCHAR* buffer, DWORD capacity) {
 }
 
 UINT RunCustomAction(CustomAction* action) {
-    SetupPrivileges saved = {};
-    if (action->holdsPrivileges) EnableSetupPrivileges(&saved);
-    DWORD exception = ZelRunGuarded(RunBody, action);
-    if (action->holdsPrivileges) RestoreSetupPrivileges(&saved);
+    DWORD exception = action->holdsPrivileges ? RunWithSetupPrivileges(RunBody, action) : ZelRunGuarded(RunBody, action);
     if (!exception) return action->result;
     MessageBoxW(nullptr, TEXT("An Unknown Exception Occurred."), TEXT(""), MB_OK);
     return action->exceptionResult;

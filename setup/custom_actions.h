@@ -32,12 +32,18 @@ BOOL DeleteKeyTree(HKEY root, WCHAR* path);
 DWORD SetPrivilege(const WCHAR* name, BOOL enable, BOOL* previous);
 
 // The three privileges the changing actions hold for their duration, enabled in order and put back in
-// reverse order to the state each had before.
+// reverse order to the state each had before. `captured` counts the privileges whose earlier state was
+// taken; only those are put back.
 struct SetupPrivileges {
     BOOL wasEnabled[3];
+    int captured;
 };
 void EnableSetupPrivileges(SetupPrivileges* saved);
 void RestoreSetupPrivileges(const SetupPrivileges* saved);
+// Runs body(context) under the exception guard with the three privileges held; enabling and putting them
+// back run guarded too, so an exception in either is caught as well. Returns 0 or the first exception's
+// code; the privileges are put back on every path.
+DWORD RunWithSetupPrivileges(void (*body)(void* context), void* context);
 
 // Reads the installer property "CustomActionData" into buffer (capacity characters), falling back to the
 // recorded installation folder in the product settings key. Returns a Windows error code; on 0 the buffer
