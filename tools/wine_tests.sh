@@ -224,9 +224,16 @@ msi=$tmp/ZelPorts.msi
 
 # The package's custom actions as action|type|source|target, and where each runs as
 # action|sequence|condition. Type 1 is a DLL from the Binary table, run at once, its result checked;
-# deferred actions add 1024, and 2048 when they run without impersonation.
-expected_actions='CheckForOpenPorts|1|ZelSetupUtils|CheckForOpenPorts'
-expected_sequence='CheckForOpenPorts|1450|'
+# deferred actions add 1024, and 2048 when they run without impersonation (3073). Type 51 sets the
+# property named as its source (the deferred action's CustomActionData) to its formatted target.
+expected_actions='CheckForOpenPorts|1|ZelSetupUtils|CheckForOpenPorts
+SetInstallActionData|51|Install|[INSTALLDIR]
+Install|3073|ZelSetupUtils|Install
+Uninstall|3073|ZelSetupUtils|Uninstall'
+expected_sequence='CheckForOpenPorts|1450|
+Uninstall|3490|REMOVE="ALL"
+SetInstallActionData|4010|REMOVE<>"ALL"
+Install|4020|REMOVE<>"ALL"'
 
 table() {  # table NAME: the rows of a package table, tab-separated, without msiinfo's three header lines
     msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4
@@ -261,13 +268,63 @@ action_succeeded() {  # action_succeeded LOG ACTION
     grep -Eq "^Action ended [0-9:]+: $2\. Return value 1\.$" "$1" || { echo "  $1:"; grep -F "$2" "$1"; return 1; }
 }
 
-msiexec_run() {  # msiexec_run LOG ARGUMENTS...: 0 when msiexec exits 0
-    local log=$1
-    shift
-    timeout 180 wine msiexec "$@" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" >/dev/null 2>&1
+# Wine's msiexec exits 0 also when an action's DLL fails to load, so its status is only shown; the
+# checks look at what the actions did.
+not_run() {  # not_run LOG ACTION
+    ! grep -Eq "^Action (start|ended) [0-9:]+: $2\." "$1" || { echo "  $1:"; grep -E ": $2\." "$1"; return 1; }
 }
 
+msiexec_run() {  # msiexec_run LOG ARGUMENTS...
+    local log=$1 status
+    shift
+    timeout 180 wine msiexec "$@" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" >/dev/null 2>&1
+    status=$?
+    echo "      msiexec $1: exit status $status"
+}
+
+# reg_text KEY NAME: the text of a registry value, from "wine reg query" lines of the form
+# "    NAME    REG_SZ    TEXT" (the separators are runs of blanks, and the text may hold blanks).
+reg_text() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        awk -v name="$2" '$1 == name && $2 ~ /^REG_/ {
+            sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; found = 1 }
+            END { exit !found }'
+}
+reg_key_exists() {  # reg_key_exists KEY
+    wine reg query "$1" >/dev/null 2>&1
+}
+
+settings_key='HKLM\Software\Kelmiso\ZEL'
+user_settings_key='HKCU\Software\Kelmiso\ZEL'
+product_folder='C:\Program Files\Kelmiso\ZEL\'
 installed_inf="drive_c/Program Files/Kelmiso/ZEL/ZelDrvr/ZelDrvr.inf"
+
+target_dir_recorded() {
+    local text
+    text=$(reg_text "$settings_key" TargetDir) || { echo "  no TargetDir in $settings_key"; return 1; }
+    [ "$text" = "$product_folder" ] || { echo "  TargetDir is '$text'"; return 1; }
+}
+
+# InfFile names the copy Install staged in the system INF folder (Wine keeps the INF's own name there),
+# and that copy is the package's INF.
+staged_inf_recorded() {
+    local text unix_path
+    text=$(reg_text "$settings_key" InfFile) || { echo "  no InfFile in $settings_key"; return 1; }
+    echo "      InfFile: $text"
+    [[ "${text,,}" == 'c:\windows\inf\'* ]] || { echo "  InfFile '$text' is not in the system INF folder"; return 1; }
+    unix_path=$(winepath -u "$text" 2>/dev/null)
+    cmp -s "$unix_path" "$root/packaging/ZelDrvr/ZelDrvr.inf" || { echo "  '$text' is not the package's INF"; return 1; }
+}
+
+settings_removed() {
+    local key ok=0
+    # A query that cannot fail unless reg itself does: a missing key must mean a missing key.
+    reg_key_exists 'HKLM\Software\Microsoft' || { echo "  wine reg query does not answer"; return 1; }
+    for key in "$settings_key" "$user_settings_key"; do
+        if reg_key_exists "$key"; then echo "  $key is still there"; ok=1; fi
+    done
+    return $ok
+}
 
 if [ -f "$dll" ] && (cd "$(dirname "$dll")" && wixl -a x86 -o "$msi" "$root/packaging/ZelPorts.wxs"); then
     pass "MSI package built with wixl"
@@ -276,17 +333,27 @@ if [ -f "$dll" ] && (cd "$(dirname "$dll")" && wixl -a x86 -o "$msi" "$root/pack
     if new_prefix; then
         msi_path=$(winepath -w "$msi" 2>/dev/null)
         watch_device_open "$tmp/opened.install"
-        check "msiexec /i exits 0" msiexec_run "$tmp/install.log" /i "$msi_path"
+        msiexec_run "$tmp/install.log" /i "$msi_path"
         check "install: CheckForOpenPorts ran (opened \\\\.\\Zel)" test -e "$tmp/opened.install"
-        check "install: CheckForOpenPorts returned success" action_succeeded "$tmp/install.log" CheckForOpenPorts
+        for action in CheckForOpenPorts SetInstallActionData Install; do
+            check "install: $action returned success" action_succeeded "$tmp/install.log" "$action"
+        done
         check "install: ZelDrvr\\ZelDrvr.inf installed in the product folder" \
             cmp -s "$WINEPREFIX/$installed_inf" "$root/packaging/ZelDrvr/ZelDrvr.inf"
+        check "install: TargetDir is the product folder ($product_folder)" target_dir_recorded
+        check "install: InfFile is the staged copy of the package's INF" staged_inf_recorded
 
+        # What an earlier version left for the user, for the removal to take away with the rest.
+        wine reg add "$user_settings_key\\Window" /v Placement /t REG_SZ /d "0,0" /f >/dev/null 2>&1
         watch_device_open "$tmp/opened.remove"
-        check "msiexec /x exits 0" msiexec_run "$tmp/remove.log" /x "$msi_path"
+        msiexec_run "$tmp/remove.log" /x "$msi_path"
         check "removal: CheckForOpenPorts ran (opened \\\\.\\Zel)" test -e "$tmp/opened.remove"
-        check "removal: CheckForOpenPorts returned success" action_succeeded "$tmp/remove.log" CheckForOpenPorts
+        for action in CheckForOpenPorts Uninstall; do
+            check "removal: $action returned success" action_succeeded "$tmp/remove.log" "$action"
+        done
+        check "removal: Install did not run" not_run "$tmp/remove.log" Install
         check "removal: ZelDrvr\\ZelDrvr.inf removed" test ! -e "$WINEPREFIX/$installed_inf"
+        check "removal: $settings_key and $user_settings_key removed" settings_removed
         end_prefix
     else
         fail "Wine prefix for the package could not be set up (see $WINEPREFIX.boot.log)"

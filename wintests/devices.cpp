@@ -48,6 +48,9 @@ void DeviceSet::Add(const PortsDevice& device) {
         FAIL() << "DIF_REGISTERDEVICE: " << std::hex << error;
     }
     devices_.push_back(data);
+    WCHAR id[MAX_DEVICE_ID_LEN] = {};
+    EXPECT_TRUE(SetupDiGetDeviceInstanceIdW(set_, &data, id, MAX_DEVICE_ID_LEN, nullptr)) << std::hex << GetLastError();
+    instances_.emplace_back(id);
     if (!device.hardwareKey) return;
     HKEY key = SetupDiCreateDevRegKeyW(set_, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
     ASSERT_NE(key, INVALID_HANDLE_VALUE) << "SetupDiCreateDevRegKeyW: " << std::hex << GetLastError();
@@ -65,11 +68,24 @@ void DeviceSet::RemoveAll() {
             << "DIF_REMOVE: " << std::hex << GetLastError();
     }
     devices_.clear();
+    instances_.clear();
     // In a set that has removed a device, Wine's SetupDiCreateDeviceInfoW still succeeds but hands out an
     // element with no instance ID that every later call rejects (ERROR_NO_SUCH_DEVINST): a fresh set.
     if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
     set_ = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
 }
+
+void DeviceSet::Forget(const std::wstring& instanceId) {
+    for (size_t i = 0; i < instances_.size(); ++i) {
+        if (instances_[i] != instanceId) continue;
+        instances_.erase(instances_.begin() + static_cast<std::ptrdiff_t>(i));
+        devices_.erase(devices_.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+    }
+    ADD_FAILURE() << "not a device of this set: " << testing::PrintToString(instanceId);
+}
+
+std::wstring EnumKey(const std::wstring& instanceId) { return L"System\\CurrentControlSet\\Enum\\" + instanceId; }
 
 std::vector<std::wstring> PortsDeviceInstances() {
     std::vector<std::wstring> instances;

@@ -35,11 +35,19 @@ public:
     // Creates and registers one device; a failing call fails the test.
     void Add(const PortsDevice& device);
     void RemoveAll();
+    // The instance IDs of the devices made, in the order of Add.
+    const std::vector<std::wstring>& Instances() const { return instances_; }
+    // A device that the code under test removed itself: RemoveAll leaves it alone.
+    void Forget(const std::wstring& instanceId);
 
 private:
     HDEVINFO set_;
     std::vector<SP_DEVINFO_DATA> devices_;
+    std::vector<std::wstring> instances_;
 };
+
+// The path below HKLM of a device's key in the enumeration tree.
+std::wstring EnumKey(const std::wstring& instanceId);
 
 // The instance IDs of every registered Ports-class device, present or not.
 std::vector<std::wstring> PortsDeviceInstances();
