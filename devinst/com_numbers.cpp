@@ -150,9 +150,9 @@ ZelStatus GetOtherPorts(BYTE* map) {
     ZEL_TRACE(TRACE_PORT_USAGE, TRACE_FLOW, FALSE, 0, "GetOtherPorts++");
     HDEVINFO set = SetupDiGetClassDevsW(&kPortsClassGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_PROFILE);
     if (set == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
+        ZelStatus error = FailedCallError();
         ZEL_TRACE(TRACE_PORT_USAGE, TRACE_FLOW, TRUE, error, "GetOtherPorts-- Error (SetupDiGetClassDevs)");
-        return static_cast<ZelStatus>(error);
+        return error;
     }
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device = {};

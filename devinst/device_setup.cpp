@@ -40,20 +40,20 @@ ZelStatus SetupDeviceInfo(const WCHAR* infPath, HINF* infHandle, DeviceSetupInfo
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "SetupDeviceInfo++ InfPath \"%ws\"", infPath);
     *infHandle = SetupOpenInfFileW(infPath, nullptr, INF_STYLE_WIN4, nullptr);
     if (*infHandle == INVALID_HANDLE_VALUE) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ShowPathErrorBox(TEXT("SetupOpenInfFile: %s"), infPath, status);
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "SetupDeviceInfoError-- (SetupOpenInfFile)");
         return status;
     }
     if (!SetupDiGetINFClassW(infPath, &classGuid, className, kClassNameChars, nullptr)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ShowPathErrorBox(TEXT("SetupDiGetINFClass: %s"), infPath, status);
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "SetupDeviceInfoERROR-- (SetupDiGetINFClass)");
         return status;
     }
     // An INF may name its class without giving the GUID.
     if (IsNullGuid(classGuid) && !SetupDiClassGuidsFromNameW(className, &classGuid, 1, &guidCount)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ShowPathErrorBox(TEXT("SetupDiClassGuidsFromName: %s"), infPath, status);
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "SetupDeviceInfoError-- (SetupDiClassGuidsFromName)");
         return status;
@@ -100,7 +100,7 @@ ZelStatus EnumManufacturers(HINF inf, DriverMatch* match) {
 
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "EnumManufacturers++");
     if (!SetupFindFirstLineW(inf, TEXT("Manufacturer"), TEXT("Kelmiso"), &line)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, status, "EnumManufacturersError-- (SetupFindFirstLine)");
         return status;
     }
@@ -133,7 +133,7 @@ ZelStatus EnumDevices(HINF inf, const WCHAR* section, DriverMatch* match) {
     ZelStatus status = 0;
 
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "EnumDevices++");
-    if (!SetupFindFirstLineW(inf, section, nullptr, &line)) return static_cast<ZelStatus>(GetLastError());
+    if (!SetupFindFirstLineW(inf, section, nullptr, &line)) return FailedCallError();
     for (;;) {
         WCHAR description[kMatchTextChars];
         WCHAR installSection[kMatchTextChars];
@@ -188,13 +188,13 @@ ZelStatus GetField(INFCONTEXT* context, DWORD index, WCHAR* buffer, DWORD capaci
 
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "GetField++");
     if (!SetupGetStringFieldW(context, index, nullptr, 0, &required)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
     } else if (required > capacity) {
         // The size the field asks for is not the buffer's: never hand the call more room than there is.
         buffer[0] = 0;
         status = ERROR_INSUFFICIENT_BUFFER;
     } else if (!SetupGetStringFieldW(context, index, buffer, required, nullptr)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         buffer[0] = 0;
     }
     if (status != 0) {
@@ -215,7 +215,7 @@ ZelStatus Create(DeviceSetupInfo* info, const GUID* classGuid) {
     info->HardwareId = nullptr;
     info->DeviceInfoSet = SetupDiCreateDeviceInfoList(classGuid, info->ParentWindow);
     if (info->DeviceInfoSet == INVALID_HANDLE_VALUE) {
-        ZelStatus status = static_cast<ZelStatus>(GetLastError());
+        ZelStatus status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "CreateError--");
         return status;
     }
@@ -232,7 +232,7 @@ ZelStatus CreateDeviceInfo(const WCHAR* className, const GUID* classGuid, Device
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "CreateDeviceInfo++");
     if (!SetupDiCreateDeviceInfoW(info->DeviceInfoSet, className, classGuid, nullptr, info->ParentWindow,
                                   DICD_GENERATE_ID, &info->DeviceInfoData)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, 0, "CreateDeviceInfoError--");
         return status;
     }
@@ -241,7 +241,7 @@ ZelStatus CreateDeviceInfo(const WCHAR* className, const GUID* classGuid, Device
     DWORD bytes = static_cast<DWORD>((ZelStrLen(idList) + 2) * sizeof(WCHAR));
     if (!SetupDiSetDeviceRegistryPropertyW(info->DeviceInfoSet, &info->DeviceInfoData, SPDRP_HARDWAREID,
                                            reinterpret_cast<const BYTE*>(idList), bytes)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, 0, "CreateDeviceInfoError--");
         return status;
     }
@@ -278,7 +278,7 @@ ZelStatus SelectDriver(HDEVINFO set, SP_DEVINFO_DATA* element, BOOL copyFiles, c
     else if (!SetupDiSetSelectedDriverW(set, element, &driver))
         failedCall = TEXT("SetupDiSetSelectedDriver");
     if (failedCall) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ShowErrorBox(failedCall, status);
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, 0, "SelectDriverError--");
         return status;
@@ -299,7 +299,7 @@ static bool GetSelectedDriverForDump(HDEVINFO set, SP_DEVINFO_DATA* element, SP_
     std::memset(driver, 0, sizeof *driver);
     driver->cbSize = sizeof *driver;
     if (SetupDiGetSelectedDriverW(set, element, driver)) return true;
-    DWORD error = GetLastError();
+    ZelStatus error = FailedCallError();
     ZEL_TRACE(TRACE_SETUP, TRACE_INFO, TRUE, error, "%s", failureLine);
     return false;
 }
@@ -323,7 +323,7 @@ void DumpDriverInfoDetail(HDEVINFO set, SP_DEVINFO_DATA* element) {
     std::memset(&buffer, 0, sizeof buffer);
     buffer.detail.cbSize = sizeof buffer.detail;
     if (!SetupDiGetDriverInfoDetailW(set, element, &driver, &buffer.detail, sizeof buffer.bytes, nullptr)) {
-        DWORD error = GetLastError();
+        ZelStatus error = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_INFO, TRUE, error, "DumpDriverInfoDetail SetupDiGetDriverInfoDetail");
         return;
     }
@@ -339,7 +339,7 @@ void DumpDeviceInstallParams(HDEVINFO set, SP_DEVINFO_DATA* element) {
     std::memset(&params, 0, sizeof params);
     params.cbSize = sizeof params;
     if (!SetupDiGetDeviceInstallParamsW(set, element, &params)) {
-        DWORD error = GetLastError();
+        ZelStatus error = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_INFO, TRUE, error, "DumpDeviceInstallParams SetupDiGetDeviceInstallParams");
         return;
     }

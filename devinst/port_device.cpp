@@ -84,7 +84,7 @@ ZelStatus ChangeDeviceState(DeviceSetupInfo* info, DWORD stateChange, DWORD scop
     else if (!SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, info->DeviceInfoSet, &info->DeviceInfoData))
         failedCall = TEXT("SetupDiCallClassInstaller");
     if (!failedCall) return 0;
-    ZelStatus status = static_cast<ZelStatus>(GetLastError());
+    ZelStatus status = FailedCallError();
     ZelFormat(context, kContextChars, TEXT("%s%s"), failedCall, which);
     ShowErrorBox(context, status);
     return status;
@@ -172,7 +172,7 @@ ZelStatus StageDriverPackage(const WCHAR* installDir, WCHAR* infPath, DWORD capa
         // A cut path would stage some other file: report it instead.
         status = ZEL_BUFFER_TOO_SMALL;
     } else if (!SetupCopyOEMInfW(sourceInf, sourceFolder, SPOST_PATH, 0, infPath, capacity, nullptr, nullptr)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
     }
     if (status != 0) {
         ZelFormat(context, kStageContextChars, TEXT("SetupCopyOEMInf:\n  : %s\n  : %s\n  "),
@@ -195,7 +195,7 @@ ZelStatus CopyDriverInf(WCHAR* infPath) {
 ZelStatus RegisterDevice(DeviceSetupInfo* info) {
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "RegisterDevice++");
     if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, info->DeviceInfoSet, &info->DeviceInfoData)) {
-        ZelStatus status = static_cast<ZelStatus>(GetLastError());
+        ZelStatus status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, 0, "RegisterDeviceError--");
         return status;
     }
@@ -239,7 +239,7 @@ ZelStatus InstallPnPSerialPort(DeviceSetupInfo* info, DWORD port, const DriverMa
     HKEY hardwareKey = SetupDiCreateDevRegKeyW(info->DeviceInfoSet, &info->DeviceInfoData, DICS_FLAG_GLOBAL, 0,
                                                DIREG_DEV, nullptr, nullptr);
     if (hardwareKey == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_INFO, FALSE, 0, "InstallPnPSerialPortError-- SetupDiCreateDevRegKey WAS NOT SUCCESSFUL");
         return status;
     }
@@ -251,7 +251,7 @@ ZelStatus InstallPnPSerialPort(DeviceSetupInfo* info, DWORD port, const DriverMa
 
     ZelFormat(friendlyName, kFriendlyNameChars, TEXT("%s (%s)"), match->Description, portName);
     if (!SetProperty(info, SPDRP_FRIENDLYNAME, friendlyName)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "InstallPnPSerialPortError-- (SetupDiSetDeviceRegistryProperty)");
         return status;
     }
@@ -262,7 +262,7 @@ ZelStatus InstallPnPSerialPort(DeviceSetupInfo* info, DWORD port, const DriverMa
     DumpDeviceInstallParams(info->DeviceInfoSet, &info->DeviceInfoData);
     ZEL_TRACE(TRACE_SETUP, TRACE_INFO, FALSE, 0, "InstallPnPSerialPort Calling SetupDiInstallDevice");
     if (!SetupDiInstallDevice(info->DeviceInfoSet, &info->DeviceInfoData)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "InstallPnPSerialPortError-- (SetupDiInstallDevice)");
         return status;
     }
@@ -291,7 +291,7 @@ ZelStatus UpdateDriver(const WCHAR* infPath) {
     BOOL rebootNeeded = FALSE;
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "UpdateDriver++");
     if (!UpdateDriverForPlugAndPlayDevicesW(nullptr, kPortHardwareId, infPath, INSTALLFLAG_FORCE, &rebootNeeded)) {
-        ZelStatus status = static_cast<ZelStatus>(GetLastError());
+        ZelStatus status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "UpdateDriverError-- (UpdateDriverForPlugAndPlayDevicesW)");
         return status;
     }
@@ -338,14 +338,14 @@ ZelStatus _RemovePort(DWORD port) {
     }
     if (!SetupDiOpenDeviceInfoW(info.DeviceInfoSet, instanceId, nullptr, DIOD_INHERIT_CLASSDRVS,
                                 &info.DeviceInfoData)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         // A device of another class than the INF's is not ours to remove, and not worth a box.
         if (status != static_cast<ZelStatus>(ERROR_CLASS_MISMATCH)) ShowErrorBox(TEXT("SetupDiOpenDeviceInfo"), status);
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "_RemovePortError-- (SetupDiOpenDeviceInfo) %ws", instanceId);
         goto release;
     }
     if (!SetupDiRemoveDevice(info.DeviceInfoSet, &info.DeviceInfoData)) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ShowErrorBox(TEXT("SetupDiRemoveDevice"), status);
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "_RemovePortError-- (SetupDiRemoveDevice)");
         goto release;
@@ -367,7 +367,7 @@ ZelStatus GetInstanceString(DWORD port, WCHAR* instanceId) {
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "GetInstanceString++ COM%d", port);
     HDEVINFO set = SetupDiGetClassDevsW(&kPortsClassGuid, nullptr, nullptr, 0);
     if (set == INVALID_HANDLE_VALUE) {
-        status = static_cast<ZelStatus>(GetLastError());
+        status = FailedCallError();
         ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "GetInstanceStringError--");
         return status;
     }
@@ -403,6 +403,7 @@ ZelStatus GetInstanceString(DWORD port, WCHAR* instanceId) {
         ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, TRUE, 0, "GetInstanceString-- %ws", instanceId);
         return 0;
     }
+    // A walk that found nothing ends with the platform's last code; none at all means no such device.
     status = static_cast<ZelStatus>(GetLastError());
     if (status == 0) status = ZEL_ERROR_CLASS_INSTANCE_NOT_FOUND;
     instanceId[0] = 0;
@@ -414,7 +415,7 @@ ZelStatus UnregisterDevice(DeviceSetupInfo* info) {
     ZEL_TRACE(TRACE_SETUP, TRACE_FLOW, FALSE, 0, "UnregisterDevice++");
     if (info->Registered) {
         if (!SetupDiCallClassInstaller(DIF_REMOVE, info->DeviceInfoSet, &info->DeviceInfoData)) {
-            ZelStatus status = static_cast<ZelStatus>(GetLastError());
+            ZelStatus status = FailedCallError();
             ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "UnregisterDeviceError--");
             return status;
         }

@@ -88,3 +88,8 @@ int ShowErrorBox(const WCHAR* context, ZelStatus code) {
     if (systemText) LocalFree(systemText);
     return MessageBoxW(nullptr, message, TEXT(""), MB_OK);
 }
+
+ZelStatus FailedCallError() {
+    DWORD error = GetLastError();
+    return static_cast<ZelStatus>(error ? error : ERROR_GEN_FAILURE);
+}

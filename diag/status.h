@@ -46,6 +46,11 @@ struct ErrorName {
 constexpr size_t kErrorNameCount = 88;
 extern const ErrorName ErrorNameTable[kErrorNameCount];
 
+// The error of a platform call that just reported failure: GetLastError(), or ERROR_GEN_FAILURE when the
+// platform left no code, so that a failure never reads as success. Call it first, before anything else
+// can change the last error.
+ZelStatus FailedCallError();
+
 // The name of the first table row with this code, or null.
 const WCHAR* LookupErrorName(DWORD code);
 

@@ -17,7 +17,16 @@ void RunBody(void* context) {
 }
 
 void EnableBody(void* context) { EnableSetupPrivileges(static_cast<SetupPrivileges*>(context)); }
-void RestoreBody(void* context) { RestoreSetupPrivileges(static_cast<const SetupPrivileges*>(context)); }
+
+struct PrivilegeToRestore {
+    const SetupPrivileges* saved;
+    int index;
+};
+
+void RestoreOneBody(void* context) {
+    auto* restore = static_cast<PrivilegeToRestore*>(context);
+    SetPrivilege(kSetupPrivilegeNames[restore->index], restore->saved->wasEnabled[restore->index], nullptr);
+}
 
 }  // namespace
 
@@ -63,8 +72,13 @@ DWORD RunWithSetupPrivileges(void (*body)(void* context), void* context) {
     SetupPrivileges saved = {};
     DWORD exception = ZelRunGuarded(EnableBody, &saved);
     if (!exception) exception = ZelRunGuarded(body, context);
-    DWORD restoring = ZelRunGuarded(RestoreBody, &saved);
-    return exception ? exception : restoring;
+    // Each privilege on its own: an exception putting one back must not leave the others enabled.
+    for (int i = saved.captured - 1; i >= 0; --i) {
+        PrivilegeToRestore restore = {&saved, i};
+        DWORD restoring = ZelRunGuarded(RestoreOneBody, &restore);
+        if (!exception) exception = restoring;
+    }
+    return exception;
 }
 
 DWORD GetCustomActionData(MSIHANDLE install, WCHAR* buffer, DWORD capacity) {

@@ -224,6 +224,17 @@ TEST_F(DeviceSetup, SelectDriverFailuresShowTheirBox) {
               ERROR_INVALID_PARAMETER);
 }
 
+// A platform call may fail without leaving an error code; that must still be a failure, never success
+// with a buffer nobody wrote.
+TEST_F(DeviceSetup, FailureWithoutAnErrorCode) {
+    machine::ProductFolder();
+    sim::FailCall("SetupGetStringFieldW", 6, ERROR_SUCCESS);  // the decoration's text
+    sim::ScriptMessageBox(IDOK, "in EnumManufacturers");
+    Walk walk;
+    EXPECT_EQ(walk.Run(machine::kPackageInf), ERROR_GEN_FAILURE);
+    EXPECT_EQ(sim::CallCount("SetupFindFirstLineW"), 1u) << "no section name built from an unread field";
+}
+
 TEST_F(DeviceSetup, TraceLinesOfTheWalk) {
     machine::ProductFolder();
     Walk walk;

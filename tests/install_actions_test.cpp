@@ -307,3 +307,26 @@ TEST_F(InstallActions, KeyTreeDeletion) {
 }
 
 }  // namespace
+
+namespace {
+
+// An exception while the privileges are enabled or put back is caught like one in the action, and every
+// privilege whose state was taken is put back.
+TEST_F(InstallActions, ExceptionAroundThePrivileges) {
+    for (unsigned nth : {2u, 4u}) {  // enabling the second privilege; putting the third back
+        SCOPED_TRACE(nth);
+        sim::Reset();
+        machine::ProductFolder();
+        sim::SetProperty("CustomActionData", sim::U16(machine::kInstallDir));
+        sim::SetPrivilegeState("SeSecurityPrivilege", true, true);
+        sim::RaiseInCall("OpenProcessToken", nth, EXCEPTION_ACCESS_VIOLATION);
+        sim::ScriptMessageBox(IDOK, "An Unknown Exception Occurred.");
+        UINT result = Install(sim::InstallHandle());
+        EXPECT_EQ(result, nth == 2 ? 1u : 0u) << "the status as last recorded";
+        EXPECT_TRUE(sim::GetPrivilegeState("SeSecurityPrivilege").enabled);
+        EXPECT_FALSE(sim::GetPrivilegeState("SeTakeOwnershipPrivilege").enabled) << "put back";
+        EXPECT_EQ(sim::LeakReport(), "");
+    }
+}
+
+}  // namespace

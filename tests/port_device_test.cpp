@@ -337,6 +337,16 @@ TEST_P(AdditionFailureTest, LeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(Steps, AdditionFailureTest, testing::ValuesIn(kAdditionFailures),
                          [](const testing::TestParamInfo<AdditionFailure>& info) { return std::string(info.param.name); });
 
+TEST_F(PortDevices, RestartFailureWithoutAnErrorCode) {
+    RunningProduct();
+    sim::FailCall("SetupDiSetClassInstallParamsW", 1, ERROR_SUCCESS);
+    sim::ScriptMessageBox(IDOK, "in SetupDiSetClassInstallParams(1)");
+    EXPECT_EQ(_AddPort(5, 0), ERROR_GEN_FAILURE);
+    EXPECT_EQ(sim::CallCount("SetupDiSetClassInstallParamsW"), 1u) << "the second request is not made";
+    EXPECT_FALSE(ProductDeviceOf(5));
+    EXPECT_EQ(sim::ClaimedComNumbers(), std::vector<DWORD>{3});
+}
+
 TEST_F(PortDevices, AdditionFailureTraceOrder) {
     RunningProduct();
     sim::FailCall("UpdateDriverForPlugAndPlayDevicesW", 1, ERROR_NO_SUCH_DEVINST);
