@@ -243,11 +243,18 @@ ZelStatus InstallPnPSerialPort(DeviceSetupInfo* info, DWORD port, const DriverMa
         ZEL_TRACE(TRACE_SETUP, TRACE_INFO, FALSE, 0, "InstallPnPSerialPortError-- SetupDiCreateDevRegKey WAS NOT SUCCESSFUL");
         return status;
     }
-    RegSetValueExW(hardwareKey, TEXT("PortName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(portName),
-                   static_cast<DWORD>((ZelStrLen(portName) + 1) * sizeof(WCHAR)));
-    RegSetValueExW(hardwareKey, TEXT("PollingPeriod"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pollingPeriod),
-                   sizeof pollingPeriod);
+    // Without its PortName the device is no port of the product: the port store and the port map never
+    // find it, so a failed write fails the addition instead of reporting a port that cannot be used.
+    status = RegSetValueExW(hardwareKey, TEXT("PortName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(portName),
+                            static_cast<DWORD>((ZelStrLen(portName) + 1) * sizeof(WCHAR)));
+    if (status == ERROR_SUCCESS)
+        RegSetValueExW(hardwareKey, TEXT("PollingPeriod"), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&pollingPeriod), sizeof pollingPeriod);
     RegCloseKey(hardwareKey);
+    if (status != ERROR_SUCCESS) {
+        ZEL_TRACE(TRACE_SETUP, TRACE_ERROR, TRUE, status, "InstallPnPSerialPortError-- (RegSetValueEx PortName)");
+        return status;
+    }
 
     ZelFormat(friendlyName, kFriendlyNameChars, TEXT("%s (%s)"), match->Description, portName);
     if (!SetProperty(info, SPDRP_FRIENDLYNAME, friendlyName)) {

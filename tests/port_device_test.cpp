@@ -303,6 +303,9 @@ const AdditionFailure kAdditionFailures[] = {
     {"DatabaseOpen", 0, "ComDBOpen", ERROR_ACCESS_DENIED, [](const sim::Call&) { return true; }, {"in InstallDevice"}},
     {"Claim", 0, "ComDBClaimPort", ERROR_SHARING_VIOLATION, nullptr, {"in InstallDevice"}},
     {"HardwareKey", 0, "SetupDiCreateDevRegKeyW", ERROR_ACCESS_DENIED, nullptr, {"in InstallDevice"}},
+    // Without its PortName the device would be no port anybody finds: the addition fails.
+    {"PortName", 0, "RegSetValueExW", ERROR_ACCESS_DENIED,
+     [](const sim::Call& c) { return c.Text("lpValueName") == "PortName"; }, {"in InstallDevice"}},
     {"FriendlyName", 0, "SetupDiSetDeviceRegistryPropertyW", ERROR_GEN_FAILURE,
      [](const sim::Call& c) { return Property(c, SPDRP_FRIENDLYNAME); }, {"in InstallDevice"}},
     {"InstallDevice", 0, "SetupDiInstallDevice", ERROR_GEN_FAILURE, nullptr, {"in InstallDevice"}},
