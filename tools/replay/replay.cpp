@@ -361,6 +361,8 @@ UINT RunAction(std::ostream& out, Timeline& timeline, const char* name, UINT (*a
 
 // The configuration each product port should have after an installation: the driver's record, as the
 // tool itself reads the driver's layout.
+}  // namespace
+
 std::map<int, ConfigItems> DriverExpectations(const Scenario& scenario) {
     std::map<int, ConfigItems> expected;
     if (!scenario.driver.loaded) return expected;
@@ -372,7 +374,15 @@ std::map<int, ConfigItems> DriverExpectations(const Scenario& scenario) {
     return expected;
 }
 
-}  // namespace
+PortFate ClassifyPort(const ProductPortView& before, const MachineView& after,
+                      const std::map<int, ConfigItems>& expected) {
+    const ProductPortView* now = after.Find(before.com);
+    if (!now) return PortFate::Lost;
+    auto wanted = expected.find(before.com);
+    if (wanted != expected.end() && now->hasRecord && now->Items() == wanted->second) return PortFate::CarriedAcross;
+    if (now->hasRecord == before.hasRecord && (!before.hasRecord || now->Items() == before.Items())) return PortFate::AsBefore;
+    return PortFate::SettingsLost;
+}
 
 ConfigItems ProductPortView::Items() const {
     ConfigItems items = replay::Items(config);
@@ -656,18 +666,17 @@ RunReport Replay(const Scenario& scenario, const Options& options, std::ostream&
         if (report.after.ports.empty()) out << "  no product port is left\n";
     } else {
         for (const ProductPortView& port : report.before.ports) {
-            const ProductPortView* now = report.after.Find(port.com);
-            if (!now) {
+            PortFate fate = ClassifyPort(port, report.after, expected);
+            if (fate == PortFate::Lost) {
                 report.lostPorts.push_back(port.com);
                 out << "  COM" << port.com << " LOST: a product port before the " << noun << ", missing after it\n";
                 continue;
             }
+            const ProductPortView* now = report.after.Find(port.com);
             auto wanted = expected.find(port.com);
-            bool asDriver = wanted != expected.end() && now->hasRecord && now->Items() == wanted->second;
-            bool asBefore = now->hasRecord == port.hasRecord && (!port.hasRecord || now->Items() == port.Items());
-            if (asDriver) {
+            if (fate == PortFate::CarriedAcross) {
                 out << "  COM" << port.com << " carried across with the settings the driver held\n";
-            } else if (asBefore) {
+            } else if (fate == PortFate::AsBefore) {
                 out << "  COM" << port.com << " still there with its settings as before\n";
             } else {
                 report.changedPorts.push_back(port.com);

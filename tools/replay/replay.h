@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,17 @@ struct MachineView {
     const ProductPortView* Find(int com) const;
 };
 MachineView ReadMachineView();
+
+// What the running driver of the scenario's machine holds for each port, as the registry should hold it
+// after the port was carried across (ports whose record the driver fails are not there). Read from the
+// machine as built, before anything ran.
+std::map<int, ConfigItems> DriverExpectations(const Scenario& scenario);
+
+// What became of a product port: carried across with the driver's settings, still there as before,
+// gone, or there with settings that are neither.
+enum class PortFate { CarriedAcross, AsBefore, Lost, SettingsLost };
+PortFate ClassifyPort(const ProductPortView& before, const MachineView& after,
+                      const std::map<int, ConfigItems>& expected);
 
 // Resets the simulator and lays the scenario's machine down; returns the instance IDs of the scenario's
 // other devices, in order.
