@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +27,8 @@ std::string U8(const WCHAR* utf16);  // "(null)" for a null pointer
 // ---- Lifecycle ---------------------------------------------------------------------------------------
 // Puts every default back: empty registry (HKLM and HKCU exist), no driver, a token holding the usual
 // administrator privileges (none of the three installer privileges enabled), an installer session with no
-// properties, no scripted answers, no faults, empty logs. Handles and heap blocks still open from before
-// are forgotten (a test fixture checks for leaks before it resets).
+// properties, no scripted answers, no faults, empty logs. Handles still open from before are forgotten and
+// heap blocks still allocated are freed (a test fixture checks for leaks before it resets).
 void Reset();
 
 // The embedded default machine: an earlier product installation with ports COM3 and COM5 (claimed in the
@@ -72,6 +73,8 @@ struct Call {
 const std::vector<Call>& Calls();
 std::vector<Call> Calls(std::string_view api);
 size_t CallCount(std::string_view api);
+// The number of calls of each API in the log, by name; cheaper than reading Calls() for a long log.
+std::map<std::string, size_t> CallCounts();
 std::string CallLogText(size_t lastN = 200);  // the newest calls, one per line, for failure reports
 void ClearCallLog();
 

@@ -2,11 +2,14 @@
 // log, fault injection, the per-thread last error, exception dispatch and interlocked operations.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "winsim/sim_internal.h"
@@ -27,12 +30,59 @@ struct FaultEntry {
     unsigned matched = 0;
 };
 
+// The call log is kept compact: a run over a few hundred ports makes close to a million calls, most of
+// which nobody reads. Texts stay as they came, in buffers per width; the public records are built
+// when the log is read, each once.
+struct LoggedArg {
+    const char* name;
+    uint64_t number;  // for a text: where it starts in its buffer
+    uint32_t textLength;
+    bool isText;
+    bool isNull;
+    bool wide;
+};
+struct LoggedCall {
+    const char* api;
+    uint64_t sequence;
+    size_t firstArg;
+    size_t argCount;
+};
+
+// Texts in blocks that never move, so that a long log grows without copying what it holds.
+template <class CharT>
+class TextStore {
+public:
+    // Where the text now is, for Get.
+    uint64_t Add(std::basic_string_view<CharT> text) {
+        if (blocks_.empty() || blocks_.back().size() + text.size() > blocks_.back().capacity()) {
+            blocks_.emplace_back();
+            blocks_.back().reserve(std::max(kBlockChars, text.size()));
+        }
+        std::basic_string<CharT>& block = blocks_.back();
+        uint64_t at = (static_cast<uint64_t>(blocks_.size() - 1) << 32) | block.size();
+        block.append(text);
+        return at;
+    }
+    std::basic_string_view<CharT> Get(uint64_t at, uint32_t length) const {
+        return std::basic_string_view<CharT>(blocks_[at >> 32]).substr(at & 0xFFFFFFFFu, length);
+    }
+    void Clear() { blocks_.clear(); }
+
+private:
+    static constexpr size_t kBlockChars = 1 << 16;
+    std::vector<std::basic_string<CharT>> blocks_;
+};
+
 struct Core {
     std::map<uintptr_t, HandleEntry> handles;
     uintptr_t nextHandle = 0x10000;
     std::map<void*, size_t> heap;
     std::vector<std::string> violations;
-    std::vector<Call> calls;
+    std::deque<LoggedCall> log;
+    std::deque<LoggedArg> logArgs;
+    TextStore<char16_t> wideTexts;
+    TextStore<char> narrowTexts;
+    std::vector<Call> calls;  // the public records of log[0 .. calls.size())
     uint64_t sequence = 0;
     std::vector<FaultEntry> faults;
     unsigned faultsInjected = 0;
@@ -51,6 +101,74 @@ std::vector<void (*)()>& ResetHooks() {
 thread_local DWORD lastError = 0;
 thread_local SimExceptionFrame* topFrame = nullptr;
 
+Arg PublicArg(const RawArg& raw) {
+    Arg arg;
+    arg.name = raw.name;
+    arg.isText = raw.isText;
+    arg.isNull = raw.isNull;
+    arg.number = raw.number;
+    if (raw.wide) arg.text = U8(std::u16string_view(raw.wide));
+    if (raw.narrow) arg.text = raw.narrow;
+    return arg;
+}
+
+Call PublicCall(const char* api, std::initializer_list<RawArg> args, uint64_t sequence) {
+    Call call;
+    call.api = api;
+    call.sequence = sequence;
+    for (const RawArg& raw : args) call.args.push_back(PublicArg(raw));
+    return call;
+}
+
+Call PublicCall(const Core& core, const LoggedCall& logged) {
+    Call call;
+    call.api = logged.api;
+    call.sequence = logged.sequence;
+    call.args.reserve(logged.argCount);
+    for (size_t i = 0; i < logged.argCount; ++i) {
+        const LoggedArg& logArg = core.logArgs[logged.firstArg + i];
+        Arg arg;
+        arg.name = logArg.name;
+        arg.isText = logArg.isText;
+        arg.isNull = logArg.isNull;
+        if (!logArg.isText) arg.number = logArg.number;
+        else if (!logArg.isNull)
+            arg.text = logArg.wide ? U8(core.wideTexts.Get(logArg.number, logArg.textLength))
+                                   : std::string(core.narrowTexts.Get(logArg.number, logArg.textLength));
+        call.args.push_back(std::move(arg));
+    }
+    return call;
+}
+
+void LogArg(Core& core, const RawArg& raw) {
+    LoggedArg arg{raw.name, raw.number, 0, raw.isText, raw.isNull, raw.wide != nullptr};
+    if (raw.wide) {
+        std::u16string_view text(raw.wide);
+        arg.textLength = static_cast<uint32_t>(text.size());
+        arg.number = core.wideTexts.Add(text.substr(0, arg.textLength));
+    } else if (raw.narrow) {
+        std::string_view text(raw.narrow);
+        arg.textLength = static_cast<uint32_t>(text.size());
+        arg.number = core.narrowTexts.Add(text.substr(0, arg.textLength));
+    }
+    core.logArgs.push_back(arg);
+}
+
+void ClearLog(Core& core) {
+    core.log.clear();
+    core.logArgs.clear();
+    core.wideTexts.Clear();
+    core.narrowTexts.Clear();
+    core.calls.clear();
+}
+
+// Brings the public records up to the end of the log.
+const std::vector<Call>& PublicCalls() {
+    Core& core = C();
+    while (core.calls.size() < core.log.size()) core.calls.push_back(PublicCall(core, core.log[core.calls.size()]));
+    return core.calls;
+}
+
 }  // namespace
 
 std::recursive_mutex& Lock() {
@@ -60,20 +178,22 @@ std::recursive_mutex& Lock() {
 
 ResetHook::ResetHook(void (*reset)()) { ResetHooks().push_back(reset); }
 
-Outcome Enter(const char* api, std::initializer_list<Arg> args, Failable failable) {
+Outcome Enter(const char* api, std::initializer_list<RawArg> args, Failable failable) {
     Guard guard(Lock());
     Core& core = C();
-    Call call;
-    call.api = api;
-    call.args.assign(args.begin(), args.end());
-    call.sequence = ++core.sequence;
+    uint64_t sequence = ++core.sequence;
     Outcome outcome;
+    // Built only for a fault that looks at the call.
+    std::optional<Call> call;
     for (FaultEntry& entry : core.faults) {
         const Fault& fault = entry.fault;
         bool named = fault.api == api;
         bool wildcard = fault.api == "*" && failable == Failable::Yes;
         if (!named && !wildcard) continue;
-        if (fault.when && !fault.when(call)) continue;
+        if (fault.when) {
+            if (!call) call = PublicCall(api, args, sequence);
+            if (!fault.when(*call)) continue;
+        }
         ++entry.matched;
         bool fires = fault.nth == 0 || entry.matched == fault.nth || (fault.persistent && entry.matched > fault.nth);
         if (!fires || outcome.fail || outcome.raise) continue;
@@ -86,9 +206,13 @@ Outcome Enter(const char* api, std::initializer_list<Arg> args, Failable failabl
             outcome.code = fault.error;
         }
     }
-    if (outcome.fail) call.args.push_back(A("<injected failure>", outcome.code));
-    if (outcome.raise) call.args.push_back(A("<injected exception>", outcome.code));
-    core.calls.push_back(std::move(call));
+    LoggedCall logged{api, sequence, core.logArgs.size(), args.size()};
+    for (const RawArg& raw : args) LogArg(core, raw);
+    if (outcome.fail || outcome.raise) {
+        LogArg(core, A(outcome.fail ? "<injected failure>" : "<injected exception>", outcome.code));
+        ++logged.argCount;
+    }
+    core.log.push_back(logged);
     return outcome;
 }
 
@@ -213,9 +337,11 @@ void Reset() {
     Core& core = C();
     core.handles.clear();
     core.nextHandle = 0x10000;
+    // Blocks left behind (by an exception whose guard releases nothing, say) are the machine's to free.
+    for (auto& [block, size] : core.heap) std::free(block);
     core.heap.clear();
     core.violations.clear();
-    core.calls.clear();
+    ClearLog(core);
     core.sequence = 0;
     core.faults.clear();
     core.faultsInjected = 0;
@@ -297,32 +423,47 @@ std::string Call::Text(std::string_view name) const {
     return arg ? arg->text : std::string();
 }
 
-const std::vector<Call>& Calls() { return C().calls; }
+const std::vector<Call>& Calls() {
+    Guard guard(Lock());
+    return PublicCalls();
+}
 
 std::vector<Call> Calls(std::string_view api) {
     Guard guard(Lock());
+    const Core& core = C();
     std::vector<Call> out;
-    for (const Call& call : C().calls)
-        if (call.api == api) out.push_back(call);
+    for (size_t i = 0; i < core.log.size(); ++i)
+        if (core.log[i].api == api) out.push_back(i < core.calls.size() ? core.calls[i] : PublicCall(core, core.log[i]));
     return out;
 }
 
 size_t CallCount(std::string_view api) {
     Guard guard(Lock());
     size_t n = 0;
-    for (const Call& call : C().calls) n += call.api == api;
+    for (const LoggedCall& call : C().log) n += call.api == api;
     return n;
+}
+
+std::map<std::string, size_t> CallCounts() {
+    Guard guard(Lock());
+    // Counted by the name's address first: every call of an API passes the same text.
+    std::map<const char*, size_t> byAddress;
+    for (const LoggedCall& call : C().log) ++byAddress[call.api];
+    std::map<std::string, size_t> out;
+    for (const auto& [api, n] : byAddress) out[api] += n;
+    return out;
 }
 
 std::string CallLogText(size_t lastN) {
     Guard guard(Lock());
-    const auto& calls = C().calls;
+    const Core& core = C();
     std::ostringstream out;
-    size_t first = calls.size() > lastN ? calls.size() - lastN : 0;
-    for (size_t i = first; i < calls.size(); ++i) {
-        out << "#" << calls[i].sequence << " " << calls[i].api << "(";
+    size_t first = core.log.size() > lastN ? core.log.size() - lastN : 0;
+    for (size_t i = first; i < core.log.size(); ++i) {
+        Call call = PublicCall(core, core.log[i]);
+        out << "#" << call.sequence << " " << call.api << "(";
         bool comma = false;
-        for (const Arg& arg : calls[i].args) {
+        for (const Arg& arg : call.args) {
             out << (comma ? ", " : "") << arg.name << "=";
             comma = true;
             if (arg.isNull) out << "null";
@@ -336,7 +477,7 @@ std::string CallLogText(size_t lastN) {
 
 void ClearCallLog() {
     Guard guard(Lock());
-    C().calls.clear();
+    ClearLog(C());
 }
 
 // ---- Faults ----

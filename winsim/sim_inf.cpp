@@ -223,7 +223,10 @@ DWORD ApplyAddRegLine(const InfLine& line, std::string_view hkrPath) {
     all.insert(all.end(), line.fields.begin(), line.fields.end());
     if (all.empty() || !SameText(Trim(all[0]), u"HKR")) return ERROR_SUCCESS;
     std::string path(hkrPath);
-    if (all.size() > 1 && !all[1].empty()) path += "\\" + U8(all[1]);
+    if (all.size() > 1 && !all[1].empty()) {
+        path += '\\';
+        path += U8(all[1]);
+    }
     uint32_t flags = 0;
     if (all.size() > 3 && !Trim(all[3]).empty() && !ParseNumber(all[3], &flags)) return ERROR_INVALID_DATA;
     if (all.size() < 3 || (flags & FLG_ADDREG_KEYONLY)) {

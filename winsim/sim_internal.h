@@ -2,6 +2,7 @@
 // the handle table, per-module reset, and the machine lock.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -22,19 +23,30 @@ struct ResetHook {
 };
 
 // ---- Call entry ----
+// An argument as a call hands it over: no copies yet. The log stores it compactly (text as it came) and
+// builds the public Arg only when someone reads the log. `name` must be static text.
+struct RawArg {
+    const char* name = "";
+    bool isText = false;
+    bool isNull = false;
+    uint64_t number = 0;
+    const WCHAR* wide = nullptr;   // wide text argument (read until its NUL)
+    const char* narrow = nullptr;  // narrow text argument
+};
+
 template <class T>
-Arg A(const char* name, T value) {
-    Arg arg;
+RawArg A(const char* name, T value) {
+    RawArg arg;
     arg.name = name;
     // Only const text is read as text: a writable buffer is an output and may hold anything yet.
     if constexpr (std::is_same_v<T, const WCHAR*>) {
         arg.isText = true;
         arg.isNull = value == nullptr;
-        arg.text = value ? U8(value) : std::string();
+        arg.wide = value;
     } else if constexpr (std::is_same_v<T, const char*>) {
         arg.isText = true;
         arg.isNull = value == nullptr;
-        arg.text = value ? std::string(value) : std::string();
+        arg.narrow = value;
     } else if constexpr (std::is_pointer_v<T>) {
         arg.isNull = value == nullptr;
         arg.number = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
@@ -59,7 +71,7 @@ enum class Failable { Yes, OnlyWhenNamed };
 
 // Records the call and decides whether a fault fires. Must be called in a statement of its own, with no
 // object of the calling API alive that needs destruction: a raise leaves the frame without unwinding.
-Outcome Enter(const char* api, std::initializer_list<Arg> args, Failable failable = Failable::Yes);
+Outcome Enter(const char* api, std::initializer_list<RawArg> args, Failable failable = Failable::Yes);
 void RaiseIfScripted(const Outcome& outcome);
 void Violation(std::string text);
 

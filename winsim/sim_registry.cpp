@@ -22,6 +22,7 @@ struct Value {
 
 struct Key {
     std::u16string name;
+    std::u16string folded;  // name as compared, so that a lookup folds only the name looked for
     std::weak_ptr<Key> parent;
     std::vector<KeyPtr> subkeys;  // kept in case-insensitive name order
     std::vector<Value> values;    // in the order first written
@@ -50,29 +51,52 @@ char16_t Fold(char16_t c) {
     return c;
 }
 
-std::u16string Folded(std::u16string_view s) {
-    std::u16string out(s);
-    for (auto& c : out) c = Fold(c);
-    return out;
+// Compares two names as the registry orders them: folded, then by length. Without copies, since every
+// path component of every call is compared with many siblings.
+int CompareFolded(std::u16string_view a, std::u16string_view b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        char16_t x = Fold(a[i]), y = Fold(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && Folded(a) == Folded(b);
+    return a.size() == b.size() && CompareFolded(a, b) == 0;
 }
 
+// The folded form of a name, in a buffer of the caller's (key names have at most 255 characters; a longer
+// one, never stored, is folded into `spill`).
+std::u16string_view FoldInto(std::u16string_view name, char16_t (&buffer)[256], std::u16string* spill) {
+    char16_t* out = buffer;
+    if (name.size() > std::size(buffer)) {
+        spill->resize(name.size());
+        out = spill->data();
+    }
+    for (size_t i = 0; i < name.size(); ++i) out[i] = Fold(name[i]);
+    return std::u16string_view(out, name.size());
+}
+
+// Subkeys are kept in folded order with no two names folding alike, so a binary search finds the one.
 KeyPtr FindChild(const KeyPtr& key, std::u16string_view name) {
-    for (auto& child : key->subkeys)
-        if (SameName(child->name, name)) return child;
+    char16_t buffer[256];
+    std::u16string spill;
+    std::u16string_view folded = FoldInto(name, buffer, &spill);
+    auto at = std::lower_bound(key->subkeys.begin(), key->subkeys.end(), folded,
+                               [](const KeyPtr& k, std::u16string_view f) { return std::u16string_view(k->folded) < f; });
+    if (at != key->subkeys.end() && (*at)->folded == folded) return *at;
     return nullptr;
 }
 
 KeyPtr AddChild(const KeyPtr& key, std::u16string_view name) {
     auto child = std::make_shared<Key>();
     child->name = std::u16string(name);
+    child->folded = child->name;
+    for (char16_t& c : child->folded) c = Fold(c);
     child->parent = key;
-    std::u16string folded = Folded(name);
-    auto at = std::find_if(key->subkeys.begin(), key->subkeys.end(),
-                           [&](const KeyPtr& k) { return Folded(k->name) > folded; });
+    auto at = std::upper_bound(key->subkeys.begin(), key->subkeys.end(), std::u16string_view(child->folded),
+                               [](std::u16string_view f, const KeyPtr& k) { return f < std::u16string_view(k->folded); });
     key->subkeys.insert(at, child);
     return child;
 }
@@ -83,9 +107,9 @@ Value* FindValue(const KeyPtr& key, std::u16string_view name) {
     return nullptr;
 }
 
-// Splits a subkey path; fails on an empty component other than one trailing backslash, or a component
-// longer than the 255 characters a key name may have.
-bool SplitPath(std::u16string_view path, std::vector<std::u16string>* parts) {
+// Splits a subkey path into views of it; fails on an empty component other than one trailing backslash,
+// or a component longer than the 255 characters a key name may have.
+bool SplitPath(std::u16string_view path, std::vector<std::u16string_view>* parts) {
     parts->clear();
     if (path.empty()) return true;
     size_t start = 0;
@@ -95,7 +119,7 @@ bool SplitPath(std::u16string_view path, std::vector<std::u16string>* parts) {
         std::u16string_view part = path.substr(start, (last ? path.size() : end) - start);
         if (part.empty()) return last && start > 0;
         if (part.size() > 255) return false;
-        parts->emplace_back(part);
+        parts->push_back(part);
         if (last) return true;
         start = end + 1;
     }
@@ -130,7 +154,7 @@ LONG PathError(std::u16string_view path) {
 }
 
 LONG Walk(KeyPtr key, std::u16string_view path, KeyPtr* found) {
-    std::vector<std::u16string> parts;
+    std::vector<std::u16string_view> parts;
     if (!SplitPath(path, &parts)) return PathError(path);
     for (auto& part : parts) {
         key = FindChild(key, part);
@@ -169,8 +193,9 @@ LONG CopyData(const Value& value, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
 
 KeyPtr TestKey(HKEY root, std::string_view path, bool create) {
     KeyPtr key = Root(root);
-    std::vector<std::u16string> parts;
-    SplitPath(U16(path), &parts);
+    std::u16string wide = U16(path);
+    std::vector<std::u16string_view> parts;
+    SplitPath(wide, &parts);
     for (auto& part : parts) {
         KeyPtr child = FindChild(key, part);
         if (!child) {
@@ -201,7 +226,7 @@ LONG OpenKeyHandle(HKEY root, std::u16string_view path, REGSAM access, bool crea
                    HKEY* result) {
     Guard guard(Lock());
     KeyPtr key = Root(root);
-    std::vector<std::u16string> parts;
+    std::vector<std::u16string_view> parts;
     if (!SplitPath(path, &parts)) return PathError(path);
     for (auto& part : parts) {
         KeyPtr child = FindChild(key, part);
@@ -389,7 +414,7 @@ LONG WINAPI RegCreateKeyExW(HKEY handle, LPCWSTR subKey, DWORD reserved, LPWSTR 
     REGSAM parentAccess;
     LONG status = Resolve(handle, &key, &parentAccess);
     if (status) return status;
-    std::vector<std::u16string> parts;
+    std::vector<std::u16string_view> parts;
     if (!SplitPath(subKey, &parts)) return PathError(subKey);
     bool created = false;
     for (auto& part : parts) {
