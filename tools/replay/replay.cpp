@@ -497,13 +497,13 @@ std::vector<std::string> BuildMachine(const Scenario& scenario) {
     if (driver.loaded) sim::DriverLoad(driver.version);
     else if (!driver.version.empty()) sim::Driver().version.assign(driver.version.begin(), driver.version.end());
     Layout layout = DriverLayout(driver);
-    for (const DriverPortSpec& spec : driver.ports) {
-        std::vector<uint8_t> record = spec.record;
-        if (spec.fromRegistry)
+    for (const DriverPortSpec& driverPort : driver.ports) {
+        std::vector<uint8_t> record = driverPort.record;
+        if (driverPort.fromRegistry)
             for (const ProductPort& port : machine.productPorts)
-                if (port.com == spec.com && port.record) record = EncodeRecord(*port.record, layout);
-        sim::DriverSetPort(static_cast<DWORD>(spec.com),
-                           sim::DriverPort{record, static_cast<uint16_t>(spec.open ? 1 : 0), spec.statusError, spec.configError});
+                if (port.com == driverPort.com && port.record) record = EncodeRecord(*port.record, layout);
+        sim::DriverSetPort(static_cast<DWORD>(driverPort.com),
+                           sim::DriverPort{record, static_cast<uint16_t>(driverPort.open ? 1 : 0), driverPort.statusError, driverPort.configError});
     }
 
     if (scenario.properties) {
@@ -612,13 +612,13 @@ Scenario MachineAfter(const Scenario& scenario, const RunReport& report, const s
     for (const auto& [number, port] : state.ports) {
         int com = static_cast<int>(number);
         if (!report.after.Find(com)) continue;  // the driver forgets a port whose device is gone
-        DriverPortSpec spec{com, port.portOpen != 0, port.configError, port.statusError, port.config, false};
+        DriverPortSpec driverPort{com, port.portOpen != 0, port.configError, port.statusError, port.config, false};
         std::optional<PortConfig> own = registryRecord(com);
         if (own && EncodeRecord(*own, layout) == port.config) {
-            spec.record.clear();
-            spec.fromRegistry = true;
+            driverPort.record.clear();
+            driverPort.fromRegistry = true;
         }
-        driver.ports.push_back(std::move(spec));
+        driver.ports.push_back(std::move(driverPort));
     }
     return after;
 }

@@ -578,10 +578,10 @@ Scenario DefaultScenario() {
     scenario.driver.loaded = true;
     scenario.driver.version = "4.200.2.50";
     for (const ProductPort& port : machine.productPorts) {
-        DriverPortSpec spec;
-        spec.com = port.com;
-        spec.fromRegistry = true;
-        scenario.driver.ports.push_back(spec);
+        DriverPortSpec driverPort;
+        driverPort.com = port.com;
+        driverPort.fromRegistry = true;
+        scenario.driver.ports.push_back(driverPort);
     }
     return scenario;
 }

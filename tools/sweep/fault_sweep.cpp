@@ -47,10 +47,10 @@ replay::Scenario UpgradeMachine(int ports) {
         port.com = com;
         port.record = replay::DefaultConfig(static_cast<uint32_t>(com));
         scenario.machine.productPorts.push_back(port);
-        replay::DriverPortSpec spec;
-        spec.com = com;
-        spec.record = replay::EncodeRecord(DriverConfig(com, i), replay::Layout::V43);
-        scenario.driver.ports.push_back(spec);
+        replay::DriverPortSpec driverPort;
+        driverPort.com = com;
+        driverPort.record = replay::EncodeRecord(DriverConfig(com, i), replay::Layout::V43);
+        scenario.driver.ports.push_back(driverPort);
     }
     return scenario;
 }
