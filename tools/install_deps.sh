@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need, when it is missing: the native toolchain and GoogleTest (also
 # its sources, compiled for the Windows test program), nlohmann-json and CLI11 for the replay tool,
-# mingw-w64 for the 32-bit DLL, Wine with 32-bit support, and msitools' wixl and msiinfo for the MSI
-# package.
+# Google Benchmark for the benchmarks, mingw-w64 for the 32-bit DLL, Wine with 32-bit support, and
+# msitools' wixl and msiinfo for the MSI package, clang with libFuzzer's runtime for the fuzz targets.
 set -euo pipefail
 
 missing=()
@@ -18,6 +18,9 @@ need msiinfo msitools
 [ -e /usr/src/googletest/googletest/src/gtest-all.cc ] || missing+=(googletest)
 [ -e /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 [ -e /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
+need clang++ clang
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || missing+=(libclang-rt-14-dev)
+[ -e /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
 wine_needed=0
 if ! command -v wine >/dev/null 2>&1 || ! dpkg -s wine32:i386 >/dev/null 2>&1; then wine_needed=1; fi
 
