@@ -70,6 +70,9 @@ void RemoveDeviceState(std::string_view instanceId);
 DEVINST DeviceNode(std::string_view instanceId);
 // Every device instance in the registry, in enumeration order, as upper-case instance IDs.
 std::vector<std::string> DeviceInstances();
+// The lowest four-digit name ("0000", "0001", ...) that is not yet a subkey of path, as Windows numbers
+// new device and class instances.
+std::string FreeInstanceName(const std::string& path);
 // An IO_RESOURCE with one range of `ports` ports at base, as the firmware assigns a motherboard port.
 std::vector<uint8_t> IoResource(uint64_t base, uint32_t ports = 8);
 

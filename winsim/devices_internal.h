@@ -71,6 +71,16 @@ std::vector<std::u16string> SystemInfFiles();
 // HKLM: its AddReg lines for HKR. Returns the section's name as installed.
 std::string ApplyInstallSection(const DriverNode& node, const std::string& driverKey);
 
+// A SetupAPI call's way out: FALSE with the error, or TRUE with NO_ERROR left behind, as SetupAPI does.
+inline BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+inline BOOL Succeed() {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 // Text as registry data: UTF-16LE with its NUL.
 std::vector<uint8_t> TextBytes(std::u16string_view text);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "winsim/devices_internal.h"
 
@@ -186,6 +187,16 @@ std::vector<std::string> DeviceInstances() {
     return out;
 }
 
+std::string FreeInstanceName(const std::string& path) {
+    std::set<std::string> taken;
+    for (const std::string& name : RegSubkeys(HKEY_LOCAL_MACHINE, path)) taken.insert(UpperAscii(name));
+    for (unsigned n = 0;; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%04u", n);
+        if (!taken.count(name)) return name;
+    }
+}
+
 std::vector<uint8_t> IoResource(uint64_t base, uint32_t ports) {
     IO_RESOURCE resource{};
     resource.IO_Header.IOD_Count = 1;
@@ -268,16 +279,6 @@ DeviceState StateOf(const std::string& instanceId) {
     return DeviceStateOf(instanceId);
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-// SetupAPI leaves NO_ERROR behind a call that succeeds.
-BOOL Succeed() {
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
-}
 
 }  // namespace
 

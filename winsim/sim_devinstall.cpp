@@ -27,16 +27,6 @@ InstallLog& Log() {
 void ResetInstallLog() { Log() = InstallLog(); }
 ResetHook installLogReset(ResetInstallLog);
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-// SetupAPI leaves NO_ERROR behind a call that succeeds.
-BOOL Succeed() {
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
-}
 
 std::vector<uint8_t> Bytes(const BYTE* data, DWORD size) {
     return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
@@ -92,16 +82,6 @@ std::string GeneratedInstanceId(const DeviceInfoSet& set, const std::string& cla
     }
 }
 
-std::string FreeClassInstance(const std::string& classKey) {
-    std::set<std::string> taken;
-    for (const std::string& name : RegSubkeys(HKEY_LOCAL_MACHINE, classKey)) taken.insert(UpperAscii(name));
-    for (unsigned n = 0;; ++n) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%04u", n);
-        if (!taken.count(name)) return name;
-    }
-}
-
 // The device's software key below HKLM, made (with its Driver value) when it has none yet.
 std::string DriverKeyOf(const std::string& instanceId, const GUID& classGuid) {
     std::string deviceKey = DeviceKey(instanceId);
@@ -109,7 +89,7 @@ std::string DriverKeyOf(const std::string& instanceId, const GUID& classGuid) {
     std::u16string name = driver ? driver->Text() : std::u16string();
     if (name.empty()) {
         std::string guid = U8(GuidText(classGuid));
-        name = U16(guid + "\\" + FreeClassInstance(std::string(kClassPath) + "\\" + guid));
+        name = U16(guid + "\\" + FreeInstanceName(std::string(kClassPath) + "\\" + guid));
         RegSetString(HKEY_LOCAL_MACHINE, deviceKey, "Driver", name);
     }
     std::string key = std::string(kClassPath) + "\\" + U8(name);

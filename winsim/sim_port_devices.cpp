@@ -26,17 +26,6 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// The lowest four-digit instance number not yet a subkey of path, as Windows numbers new instances.
-std::string FreeInstance(const std::string& path) {
-    std::set<std::string> taken;
-    for (const std::string& name : RegSubkeys(HKEY_LOCAL_MACHINE, path)) taken.insert(Upper(name));
-    for (unsigned n = 0;; ++n) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%04u", n);
-        if (!taken.count(name)) return name;
-    }
-}
-
 std::vector<uint8_t> Bytes(std::u16string_view text, size_t size) {
     std::vector<uint8_t> data(size, 0);
     for (size_t i = 0; i < text.size() && 2 * i + 1 < size; ++i) {
@@ -99,9 +88,9 @@ void WritePortRecord(const std::string& propertiesKey, const PortRecordValues& r
 }
 
 PortDevice AddPortDevice(const PortDeviceOptions& options) {
-    std::string instance = options.instance.empty() ? FreeInstance(kPortsEnumPath) : options.instance;
+    std::string instance = options.instance.empty() ? FreeInstanceName(kPortsEnumPath) : options.instance;
     std::string classInstance =
-        options.classInstance.empty() ? FreeInstance(kPortsClassPath) : options.classInstance;
+        options.classInstance.empty() ? FreeInstanceName(kPortsClassPath) : options.classInstance;
     PortDevice device = PortDeviceKeys(instance, classInstance);
     std::u16string portName = options.portName.value_or(U16("COM" + std::to_string(options.comNumber)));
     std::u16string driver = options.driver.value_or(U16(std::string(kPortsClassGuid) + "\\" + classInstance));
