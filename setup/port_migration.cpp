@@ -93,10 +93,15 @@ struct ProgressRun {
 };
 
 DWORD ChooseLayout() {
-    char version[kVersionTextBytes] = {};
-    DWORD length = kVersionTextBytes;
-    if (GetDriverVersion(version, &length) != 0) return LAYOUT_CURRENT;
-    return LayoutForVersion(version);
+    // Asked twice: without its version an older driver's records would be read in the current layout,
+    // and their services taken from the wrong offsets. A driver that cannot answer at all cannot hand
+    // out records either, so the current layout then reads nothing.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        char version[kVersionTextBytes] = {};
+        DWORD length = kVersionTextBytes;
+        if (GetDriverVersion(version, &length) == 0) return LayoutForVersion(version);
+    }
+    return LAYOUT_CURRENT;
 }
 
 }  // namespace

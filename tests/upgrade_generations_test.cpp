@@ -42,6 +42,8 @@ replay::PortConfig Configured(uint32_t com, size_t services) {
     return config;
 }
 
+using Upgrade = SimTest;
+
 class GenerationTest : public SimTest, public testing::WithParamInterface<Generation> {};
 
 TEST_P(GenerationTest, EveryPortComesBack) {
@@ -86,6 +88,28 @@ TEST_P(GenerationTest, EveryPortComesBack) {
         EXPECT_TRUE(sim::IsComNumberClaimed(com));
     }
     EXPECT_EQ(sim::HeapBlockCount(), 0u) << "the saved block is freed";
+}
+
+// A version request that fails once must not make an older driver's records read in the current layout.
+TEST_F(Upgrade, VersionRequestFailingOnceStillPicksTheLayout) {
+    machine::ProductInstalled();
+    sim::SetProperty("CustomActionData", sim::U16(machine::kInstallDir));
+    sim::DriverLoad("4.200.2.50");
+    sim::AddPortDevice({.comNumber = 6, .record = sim::FullPortRecord(6)});
+    sim::ClaimComNumber(6);
+    sim::DriverSetPort(6, sim::DriverPort{replay::EncodeRecord(Configured(6, 3), replay::Layout::V43), 0, 0, 0});
+    sim::Fault fault;
+    fault.api = "DeviceIoControl";
+    fault.error = ERROR_GEN_FAILURE;
+    fault.when = [](const sim::Call& call) { return call.Number("dwIoControlCode") == IOCTL_ZEL_GET_VERSION; };
+    sim::InjectFault(fault);
+    EXPECT_EQ(Install(sim::InstallHandle()), 0u);
+    PortInfo stored;
+    std::memset(&stored, 0, sizeof stored);
+    DWORD count = 0;
+    ASSERT_EQ(_GetPortInfoFromRegistry(6, &count, &stored), 0);
+    EXPECT_EQ(stored.NumServices, 3u);
+    EXPECT_EQ(sim::U8(stored.Services[2].Address), "srv2.example");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, GenerationTest, testing::ValuesIn(kGenerations),
