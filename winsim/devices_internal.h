@@ -54,6 +54,14 @@ std::shared_ptr<DeviceInfoSet> FindDeviceInfoSet(HDEVINFO set);
 DeviceElement* FindElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data);
 void FillDeviceInfoData(const DeviceElement& element, SP_DEVINFO_DATA* data);
 
+// The set and element a call names, with the set's handle and the element's identity checked. False,
+// with the last error set, when either is not there.
+struct Target {
+    std::shared_ptr<DeviceInfoSet> set;
+    DeviceElement* element = nullptr;
+};
+bool Resolve(HDEVINFO setHandle, const SP_DEVINFO_DATA* data, Target* target);
+
 // The devnode number of an instance, assigned on first use and stable until Reset.
 DEVINST DevNodeOf(const std::string& instanceId);
 // The instance behind a devnode number, or "" when none was assigned.
@@ -81,8 +89,6 @@ inline BOOL Succeed() {
     return TRUE;
 }
 
-// Text as registry data: UTF-16LE with its NUL.
-std::vector<uint8_t> TextBytes(std::u16string_view text);
 
 // The instance key value behind a device property, or null for a property not kept there.
 const char* PropertyValueName(DWORD property);

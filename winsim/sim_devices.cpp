@@ -68,16 +68,6 @@ const char* PropertyValueName(DWORD property) {
     }
 }
 
-std::vector<uint8_t> TextBytes(std::u16string_view text) {
-    std::vector<uint8_t> data;
-    for (char16_t c : text) {
-        data.push_back(static_cast<uint8_t>(c & 0xFF));
-        data.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
 
 DeviceElement& DeviceInfoSet::Add(std::string instanceId, const GUID& guid) {
     DeviceElement element;
@@ -102,6 +92,13 @@ DeviceElement* FindElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data) {
         if (element.id == data->Reserved && element.devInst == data->DevInst) return &element;
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
+}
+
+bool Resolve(HDEVINFO setHandle, const SP_DEVINFO_DATA* data, Target* target) {
+    target->set = FindDeviceInfoSet(setHandle);
+    if (!target->set) return Fail(ERROR_INVALID_HANDLE);
+    target->element = FindElement(*target->set, data);
+    return target->element != nullptr;
 }
 
 void FillDeviceInfoData(const DeviceElement& element, SP_DEVINFO_DATA* data) {
@@ -332,10 +329,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO setHandle, PSP_DEVINFO_DA
               A("PropertyBuffer", buffer), A("PropertyBufferSize", bufferSize));
     if (outcome) return Fail(outcome.code);
     Guard guard(Lock());
-    auto set = FindDeviceInfoSet(setHandle);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
-    DeviceElement* element = FindElement(*set, data);
-    if (!element) return FALSE;
+    Target target;
+    if (!Resolve(setHandle, data, &target)) return FALSE;
+    DeviceElement* element = target.element;
     if (!buffer && bufferSize) return Fail(ERROR_INVALID_PARAMETER);
     if (!DeviceExists(element->instanceId)) return Fail(ERROR_NO_SUCH_DEVINST);
 
@@ -411,10 +407,9 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO setHandle, PSP_DEVINFO_DATA dat
               A("DeviceInstanceIdSize", idSize));
     if (outcome) return Fail(outcome.code);
     Guard guard(Lock());
-    auto set = FindDeviceInfoSet(setHandle);
-    if (!set) return Fail(ERROR_INVALID_HANDLE);
-    DeviceElement* element = FindElement(*set, data);
-    if (!element) return FALSE;
+    Target target;
+    if (!Resolve(setHandle, data, &target)) return FALSE;
+    DeviceElement* element = target.element;
     if (!id && idSize) return Fail(ERROR_INVALID_USER_BUFFER);
     std::u16string text = U16(element->instanceId);
     DWORD needed = static_cast<DWORD>(text.size() + 1);

@@ -131,19 +131,6 @@ void InstallDriver(const std::string& instanceId, const GUID& classGuid, const D
     Log().installations.push_back(DriverInstallation{instanceId, U8(node.infPath), section, copyFiles, byUpdate});
 }
 
-// The element a call names, with the set's handle and the element's identity checked.
-struct Target {
-    std::shared_ptr<DeviceInfoSet> set;
-    DeviceElement* element = nullptr;
-};
-
-bool Resolve(HDEVINFO setHandle, const SP_DEVINFO_DATA* data, Target* target) {
-    target->set = FindDeviceInfoSet(setHandle);
-    if (!target->set) return Fail(ERROR_INVALID_HANDLE);
-    target->element = FindElement(*target->set, data);
-    return target->element != nullptr;
-}
-
 const DriverNode* NodeOf(const DeviceElement& element, const SP_DRVINFO_DATA_W* driver) {
     if (!driver) return element.selectedDriver >= 0 ? &element.drivers[element.selectedDriver] : nullptr;
     if (driver->Reserved >= 1 && driver->Reserved <= element.drivers.size())

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 #include <type_traits>
 
 #include "winsim/sim.h"
@@ -97,6 +98,9 @@ std::shared_ptr<HandleObject> FindHandle(uintptr_t value, HandleKind kind);
 bool IsOpenHandle(uintptr_t value);
 // Closes a handle of the given kind; a wrong kind or an unknown value is a violation. Returns success.
 bool RemoveHandle(uintptr_t value, HandleKind kind, const char* closer);
+
+// Text as registry data: UTF-16LE with its terminating NUL.
+std::vector<uint8_t> TextBytes(std::u16string_view text);
 
 // ---- Registry keys handed out by other components (SetupAPI's device keys) ----
 // Opens path below root as a registry key handle with the given access, as RegOpenKeyExW would, without

@@ -244,6 +244,17 @@ LONG OpenKeyHandle(HKEY root, std::u16string_view path, REGSAM access, bool crea
 
 using namespace detail;
 
+std::vector<uint8_t> detail::TextBytes(std::u16string_view text) {
+    std::vector<uint8_t> data;
+    for (char16_t c : text) {
+        data.push_back(static_cast<uint8_t>(c & 0xFF));
+        data.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
 std::optional<uint32_t> RegValue::Dword() const {
     if (data.size() != 4) return std::nullopt;
     uint32_t v;
@@ -285,14 +296,7 @@ void RegSetDword(HKEY root, std::string_view path, std::string_view name, uint32
 }
 
 void RegSetString(HKEY root, std::string_view path, std::string_view name, std::u16string_view text, DWORD type) {
-    std::vector<uint8_t> data;
-    for (char16_t c : text) {
-        data.push_back(static_cast<uint8_t>(c & 0xFF));
-        data.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    RegSetRaw(root, path, name, type, std::move(data));
+    RegSetRaw(root, path, name, type, TextBytes(text));
 }
 
 void RegSetMultiString(HKEY root, std::string_view path, std::string_view name,
